@@ -1,1 +1,203 @@
-// placeholder
+#include "CNetConnect.h"
+
+#include "CDevice.h"
+#include "DataExchange.h"
+#include "devnet.h"
+
+#include <algorithm>
+#include <cstring>
+
+CNetConnect::CNetConnect()
+    : m_loginHandle(-1)
+    , m_serialHandle(-1)
+    , m_playHandle(-1)
+    , m_channel(1)
+    , m_deviceForm(0)
+    , m_hasRecvBuf(false)
+    , m_recvLen(0)
+    , m_playing(false)
+    , m_streamChunks(0)
+    , m_lastStreamLen(0)
+{
+    std::memset(m_recvBuf, 0, sizeof(m_recvBuf));
+}
+
+CNetConnect::~CNetConnect()
+{
+    Close();
+}
+
+bool CNetConnect::Login(const NetLoginParams& params)
+{
+    NET_DEV_Init();
+    if (m_loginHandle >= 0)
+        Close();
+    NET_DEV_SetConnectTime(1000, 1);
+    NET_DEV_SetReconnect(1000, 1);
+    NET_DEV_DEVICEINFO info;
+    std::memset(&info, 0, sizeof(info));
+    m_loginHandle = NET_DEV_Login(params.ip.c_str(), uint16_t(params.port), params.user.c_str(),
+                                  params.password.c_str(), &info);
+    if (m_loginHandle < 0) {
+        NET_DEV_GetLastError();
+        m_loginHandle = -1;
+        return false;
+    }
+    m_channel = params.channel;
+    m_deviceForm = params.deviceForm;
+    return true;
+}
+
+bool CNetConnect::ensureSerial()
+{
+    if (m_serialHandle >= 0)
+        return true;
+    if (m_loginHandle < 0)
+        return false;
+    m_serialHandle = NET_DEV_SerialStart(m_loginHandle, 1, &CNetConnect::onSerialData, this);
+    if (m_serialHandle < 0) {
+        NET_DEV_GetLastError();
+        m_serialHandle = -1;
+        return false;
+    }
+    return true;
+}
+
+void CNetConnect::onSerialData(int32_t, const char* data, uint32_t size, void* user)
+{
+    auto* self = static_cast<CNetConnect*>(user);
+    if (!self || !data)
+        return;
+    std::lock_guard<std::mutex> lock(self->m_mailLock);
+    self->m_hasRecvBuf = true;
+    std::memset(self->m_recvBuf, 0, sizeof(self->m_recvBuf));
+    std::memcpy(self->m_recvBuf, data, std::min<size_t>(size, sizeof(self->m_recvBuf)));
+    self->m_recvLen = int(std::min<uint32_t>(size, 0x7FFFFFFF));
+}
+
+bool CNetConnect::Write(const void* data, int len)
+{
+    if (!data || len <= 0)
+        return false;
+    if (!ensureSerial())
+        return false;
+    return NET_DEV_SerialSend(m_serialHandle, m_channel, static_cast<const char*>(data), uint32_t(len)) != 0;
+}
+
+bool CNetConnect::Read(unsigned char* buf, int len, int* count)
+{
+    if (!buf || len <= 0)
+        return false;
+    if (!ensureSerial())
+        return false;
+    std::lock_guard<std::mutex> lock(m_mailLock);
+    if (!m_hasRecvBuf)
+        return false;
+    // A chunk longer than the mailbox kept only its first 280 bytes.
+    const int copied = std::min({m_recvLen, len, kMailboxSize});
+    std::memcpy(buf, m_recvBuf, size_t(copied));
+    if (count)
+        *count = m_recvLen;
+    const bool empty = std::all_of(buf, buf + std::min(copied, 4), [](unsigned char b) { return b == 0; });
+    std::memset(m_recvBuf, 0, sizeof(m_recvBuf));
+    if (empty) {
+        // Nothing new since the last read.
+        std::memset(buf, 0, size_t(copied));
+        return false;
+    }
+    return true;
+}
+
+void CNetConnect::Close()
+{
+    // Only tell the core to close when the command really travels over this link.
+    if (CDevice::Current() == this)
+        DataExchange::instance()->writeRegister(0xF018, 5);
+    if (m_serialHandle >= 0) {
+        NET_DEV_SerialStop(m_serialHandle);
+        m_serialHandle = -1;
+    }
+    if (m_playHandle >= 0) {
+        NET_DEV_StopRealPlay(m_playHandle);
+        m_playHandle = -1;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_streamLock);
+        m_playing = false;
+    }
+    if (m_loginHandle >= 0) {
+        NET_DEV_Logout(m_loginHandle);
+        m_loginHandle = -1;
+    }
+}
+
+void CNetConnect::SetStreamSink(StreamSink sink)
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    m_sink = std::move(sink);
+}
+
+bool CNetConnect::StartStream()
+{
+    if (m_playHandle >= 0)
+        return true;
+    if (m_loginHandle < 0)
+        return false;
+    NET_DEV_PREVIEWINFO preview;
+    std::memset(&preview, 0, sizeof(preview));
+    preview.lChannel = m_channel;
+    preview.dwStreamType = 0;
+    preview.dwLinkMode = 0;
+    preview.bBlocked = 1;
+    preview.byProtoType = 1;
+    m_playHandle = NET_DEV_RealPlay_V40(m_loginHandle, &preview, &CNetConnect::onStreamData, this);
+    if (m_playHandle < 0) {
+        NET_DEV_GetLastError();
+        m_playHandle = -1;
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    m_playing = true;
+    return true;
+}
+
+bool CNetConnect::StopStream()
+{
+    if (m_playHandle >= 0) {
+        NET_DEV_StopRealPlay(m_playHandle);
+        m_playHandle = -1;
+    }
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    m_playing = false;
+    return true;
+}
+
+bool CNetConnect::IsPlaying() const
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    return m_playing;
+}
+
+int CNetConnect::StreamChunkCount() const
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    return m_streamChunks;
+}
+
+int CNetConnect::LastStreamChunkLength() const
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    return m_lastStreamLen;
+}
+
+void CNetConnect::onStreamData(int32_t, uint32_t dataType, const uint8_t* data, uint32_t size, void* user)
+{
+    auto* self = static_cast<CNetConnect*>(user);
+    if (!self || dataType != NET_DEV_STREAMDATA || size == 0 || !data)
+        return;
+    std::lock_guard<std::mutex> lock(self->m_streamLock);
+    if (self->m_sink)
+        self->m_sink(data, int(std::min<uint32_t>(size, 0x7FFFFFFF)));
+    ++self->m_streamChunks;
+    self->m_lastStreamLen = int(std::min<uint32_t>(size, 0x7FFFFFFF));
+}

@@ -1,0 +1,18 @@
+#include "SerialBaud.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+bool setCustomBaud(int fd, int baudRate)
+{
+    if (baudRate <= 0)
+        return false;
+    struct termios2 tio {};
+    if (::ioctl(fd, TCGETS2, &tio) != 0)
+        return false;
+    tio.c_cflag &= ~CBAUD;
+    tio.c_cflag |= BOTHER;
+    tio.c_ispeed = unsigned(baudRate);
+    tio.c_ospeed = unsigned(baudRate);
+    return ::ioctl(fd, TCSETS2, &tio) == 0;
+}
