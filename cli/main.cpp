@@ -1,1 +1,14 @@
-int main() { return 0; }
+#include "CliApp.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return irbench_cli::run(args, std::cout, std::cerr);
+}

@@ -30,6 +30,10 @@ public:
     bool writeBlock(int cmd, const void* data, int n);
     bool readBlock(int cmd, void* dst, int cap, int* len);
 
+    // Whether the last transaction on this object parsed a reply (reads succeed
+    // without one, so callers that must tell "no answer" from 0 ask here).
+    bool lastReplyReceived() const;
+
     // direction 0: sent, 1: received; other values announce nothing.
     void emitCommand(const unsigned char* bytes, int direction, int len);
 

@@ -1,0 +1,7 @@
+#include "CommandLogText.h"
+
+QString commandLogLine(const QString& frameHex, bool sent, const QDateTime& when)
+{
+    const QString tagged = QString(sent ? "[S][%1]" : "[R][%1]").arg(frameHex);
+    return QString("[%1]-%2").arg(when.toString("yyyy-MM-dd HH:mm:ss"), tagged);
+}
