@@ -20,6 +20,6 @@ cli read-reg 0xF0E4
 cli read-short 0x84
 cli write-reg 0xF02A 100
 cli write-short 0x13 1 1
-cli raw F00436130001 || true
+cli raw F004361300014AFF
 echo "虚拟机芯运行中 (127.0.0.1:$port, 用户 admin, 密码 admin); 按 Ctrl+C 结束。"
 wait "$sim"
