@@ -1,1 +1,252 @@
-// placeholder
+#include "Faults.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace irsim {
+
+namespace {
+
+bool parseNumber(const std::string& text, uint64_t maxValue, uint64_t* out)
+{
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || v > maxValue)
+        return false;
+    *out = v;
+    return true;
+}
+
+const char* kindName(FaultSpec::Kind kind)
+{
+    switch (kind) {
+    case FaultSpec::Kind::NoReply: return "noreply";
+    case FaultSpec::Kind::Zero: return "zero";
+    case FaultSpec::Kind::Delay: return "delay";
+    case FaultSpec::Kind::Split: return "split";
+    case FaultSpec::Kind::Drop: return "drop";
+    case FaultSpec::Kind::Garbage: return "garbage";
+    }
+    return "?";
+}
+
+} // namespace
+
+bool FaultSpec::parse(const std::string& text, FaultSpec* out, std::string* error)
+{
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = "bad fault \"" + text + "\": " + why;
+        return false;
+    };
+    FaultSpec spec;
+    std::string rest = text;
+
+    // Count suffix.
+    const size_t countAt = rest.find_first_of("#*>");
+    if (countAt != std::string::npos) {
+        uint64_t n = 0;
+        if (!parseNumber(rest.substr(countAt + 1), 1000000, &n))
+            return fail("count must be a number");
+        const char c = rest[countAt];
+        spec.count = c == '#' ? Count::Nth : c == '*' ? Count::Times : Count::After;
+        if (n == 0 && spec.count != Count::After)
+            return fail("count must be at least 1");
+        spec.n = int(n);
+        rest.erase(countAt);
+    }
+
+    // Target.
+    const size_t targetAt = rest.find('@');
+    if (targetAt != std::string::npos) {
+        std::string target = rest.substr(targetAt + 1);
+        rest.erase(targetAt);
+        uint64_t v = 0;
+        if (target == "block") {
+            spec.target = Target::AnyBlock;
+        } else if (target.rfind("block:", 0) == 0) {
+            if (!parseNumber(target.substr(6), 0xFF, &v))
+                return fail("block command must be a byte");
+            spec.target = Target::Block;
+            spec.address = uint32_t(v);
+        } else if (target.rfind("short:", 0) == 0) {
+            if (!parseNumber(target.substr(6), 0xFF, &v) || v == 0xFE)
+                return fail("short register must be a byte other than 0xFE");
+            spec.target = Target::ShortRegister;
+            spec.address = uint32_t(v);
+        } else {
+            if (!parseNumber(target, 0xFFFFFFFFull, &v))
+                return fail("target must be a register address, short:N, block:N or block");
+            spec.target = Target::Register;
+            spec.address = uint32_t(v);
+        }
+    }
+
+    // Kind and parameter.
+    std::string kind = rest;
+    std::string param;
+    const size_t eq = rest.find('=');
+    if (eq != std::string::npos) {
+        kind = rest.substr(0, eq);
+        param = rest.substr(eq + 1);
+    }
+    uint64_t p = 0;
+    if (kind == "noreply" || kind == "zero" || kind == "drop") {
+        if (eq != std::string::npos)
+            return fail(kind + " takes no value");
+        spec.kind = kind == "noreply" ? Kind::NoReply : kind == "zero" ? Kind::Zero : Kind::Drop;
+    } else if (kind == "delay") {
+        if (eq == std::string::npos)
+            p = kDefaultDelayMs;
+        else if (!parseNumber(param, kMaxDelayMs, &p))
+            return fail("delay must be 0.." + std::to_string(kMaxDelayMs) + " ms");
+        spec.kind = Kind::Delay;
+    } else if (kind == "split") {
+        if (eq == std::string::npos)
+            p = kDefaultSplitPauseMs;
+        else if (!parseNumber(param, kMaxDelayMs, &p))
+            return fail("split pause must be 0.." + std::to_string(kMaxDelayMs) + " ms");
+        spec.kind = Kind::Split;
+    } else if (kind == "garbage") {
+        if (eq == std::string::npos)
+            p = kDefaultGarbageBytes;
+        else if (!parseNumber(param, kMaxGarbageBytes, &p) || p == 0)
+            return fail("garbage count must be 1.." + std::to_string(kMaxGarbageBytes));
+        spec.kind = Kind::Garbage;
+    } else {
+        return fail("unknown kind (noreply, zero, delay, split, drop, garbage)");
+    }
+    spec.param = int(p);
+    if (out)
+        *out = spec;
+    return true;
+}
+
+std::string FaultSpec::toString() const
+{
+    std::string s = kindName(kind);
+    if (kind == Kind::Delay || kind == Kind::Split || kind == Kind::Garbage)
+        s += "=" + std::to_string(param);
+    char buf[32];
+    switch (target) {
+    case Target::Any: break;
+    case Target::Register: std::snprintf(buf, sizeof buf, "@0x%X", address); s += buf; break;
+    case Target::ShortRegister: std::snprintf(buf, sizeof buf, "@short:0x%X", address); s += buf; break;
+    case Target::Block: std::snprintf(buf, sizeof buf, "@block:0x%X", address); s += buf; break;
+    case Target::AnyBlock: s += "@block"; break;
+    }
+    switch (count) {
+    case Count::Always: break;
+    case Count::Nth: s += "#" + std::to_string(n); break;
+    case Count::Times: s += "*" + std::to_string(n); break;
+    case Count::After: s += ">" + std::to_string(n); break;
+    }
+    return s;
+}
+
+int FaultInjector::add(const FaultSpec& spec)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int id = m_nextId++;
+    m_entries.push_back(Entry{id, spec, 0, 0});
+    return id;
+}
+
+bool FaultInjector::remove(int id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->id == id) {
+            m_entries.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void FaultInjector::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.clear();
+}
+
+std::vector<FaultSpec> FaultInjector::list() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<FaultSpec> out;
+    for (const Entry& e : m_entries)
+        out.push_back(e.spec);
+    return out;
+}
+
+int FaultInjector::fired(int id) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Entry& e : m_entries)
+        if (e.id == id)
+            return e.fired;
+    return -1;
+}
+
+int FaultInjector::totalFired() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_totalFired;
+}
+
+bool FaultInjector::matches(const FaultSpec& spec, const RequestKey& key)
+{
+    switch (spec.target) {
+    case FaultSpec::Target::Any: return true;
+    case FaultSpec::Target::Register: return key.kind == RequestKey::Register && key.address == spec.address;
+    case FaultSpec::Target::ShortRegister: return key.kind == RequestKey::ShortRegister && key.address == spec.address;
+    case FaultSpec::Target::Block: return key.kind == RequestKey::Block && key.address == spec.address;
+    case FaultSpec::Target::AnyBlock: return key.kind == RequestKey::Block;
+    }
+    return false;
+}
+
+FaultEffect FaultInjector::apply(const RequestKey& key)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    FaultEffect effect;
+    for (Entry& e : m_entries) {
+        if (!matches(e.spec, key))
+            continue;
+        const int seen = ++e.seen;
+        bool fire = false;
+        switch (e.spec.count) {
+        case FaultSpec::Count::Always: fire = true; break;
+        case FaultSpec::Count::Nth: fire = seen == e.spec.n; break;
+        case FaultSpec::Count::Times: fire = seen <= e.spec.n; break;
+        case FaultSpec::Count::After: fire = seen > e.spec.n; break;
+        }
+        if (!fire)
+            continue;
+        ++e.fired;
+        ++m_totalFired;
+        switch (e.spec.kind) {
+        case FaultSpec::Kind::NoReply: effect.noReply = true; break;
+        case FaultSpec::Kind::Zero: effect.zero = true; break;
+        case FaultSpec::Kind::Drop: effect.drop = true; break;
+        case FaultSpec::Kind::Delay:
+            effect.delayMs = std::min(FaultSpec::kMaxDelayMs, effect.delayMs + e.spec.param);
+            break;
+        case FaultSpec::Kind::Split:
+            effect.split = true;
+            effect.splitPauseMs = std::max(effect.splitPauseMs, e.spec.param);
+            break;
+        case FaultSpec::Kind::Garbage:
+            effect.garbageBytes = std::min(FaultSpec::kMaxGarbageBytes, effect.garbageBytes + e.spec.param);
+            break;
+        }
+    }
+    return effect;
+}
+
+} // namespace irsim

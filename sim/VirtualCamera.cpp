@@ -1,1 +1,88 @@
-// placeholder
+#include "VirtualCamera.h"
+
+#include "Presets.h"
+
+namespace irsim {
+
+VirtualCamera::VirtualCamera(const CameraOptions& options) : m_options(options)
+{
+    m_core.setTimeScale(options.timeScale);
+    m_core.setLongCommandDelayMs(options.longCommandDelayMs);
+    m_core.setCompletionDelayMs(options.completionDelayMs);
+}
+
+VirtualCamera::~VirtualCamera()
+{
+    stop();
+}
+
+bool VirtualCamera::start(std::string* error)
+{
+    if (m_running)
+        return true;
+    const Identity* preset = findPreset(m_options.preset);
+    if (!preset) {
+        if (error)
+            *error = "unknown preset \"" + m_options.preset + "\" (see --list-presets)";
+        return false;
+    }
+    m_core.setIdentity(*preset);
+    if (!m_options.network && !m_options.serial) {
+        if (error)
+            *error = "neither the network nor the serial front is enabled";
+        return false;
+    }
+
+    auto feed = [this](const PeerPtr& peer, const uint8_t* data, size_t len) {
+        m_core.receive(peer, data, len);
+    };
+    if (m_options.serial) {
+        m_pty = std::make_unique<PtyFront>();
+        m_pty->setDataHandler(feed);
+        if (!m_pty->start(error)) {
+            m_pty.reset();
+            return false;
+        }
+    }
+    if (m_options.network) {
+        m_net = std::make_unique<NetFront>(m_options.net);
+        m_net->setSerialHandler(feed);
+        m_net->setPeerClosedHandler([this](const PeerPtr& peer) { m_core.forgetPeer(peer.get()); });
+        if (!m_net->start(error)) {
+            m_net.reset();
+            if (m_pty) {
+                m_pty->stop();
+                m_pty.reset();
+            }
+            return false;
+        }
+    }
+    m_running = true;
+    return true;
+}
+
+void VirtualCamera::stop()
+{
+    if (m_net) {
+        m_net->stop();
+        m_net.reset();
+    }
+    if (m_pty) {
+        m_pty->stop();
+        m_pty.reset();
+    }
+    m_core.cancelPending();
+    m_running = false;
+}
+
+uint16_t VirtualCamera::port() const
+{
+    return m_net ? m_net->port() : 0;
+}
+
+std::string VirtualCamera::ptyPath() const
+{
+    return m_pty ? m_pty->slavePath() : std::string();
+}
+
+} // namespace irsim

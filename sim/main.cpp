@@ -1,1 +1,197 @@
-int main() { return 0; }
+// irbench-sim: the virtual camera as a program of its own.
+#include "Faults.h"
+#include "Presets.h"
+#include "VirtualCamera.h"
+
+#include <cerrno>
+#include <csignal>
+#include <pthread.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* kUsage =
+    "usage: irbench-sim [--host H] [--port N] [--user U] [--password P] [--serial]\n"
+    "                   [--no-network] [--preset NAME] [--fault SPEC]... [--long-delay MS]\n"
+    "                   [--completion-delay MS] [--time-scale X] [--list-presets] [--help]\n";
+
+const char* kHelp =
+    "\n"
+    "A virtual thermal-camera core. It answers register and block commands like a real\n"
+    "core over the devnet TCP server (default 127.0.0.1:8000, user admin, password admin)\n"
+    "and, with --serial, over a pseudo-terminal whose path is the first line of output.\n"
+    "\n"
+    "  --host H              address to listen on (default 127.0.0.1)\n"
+    "  --port N              TCP port, 0 picks a free one (default 8000)\n"
+    "  --user U, --password P  credentials clients must log in with (default admin/admin)\n"
+    "  --serial              also serve a pseudo-terminal serial port\n"
+    "  --no-network          no TCP server (needs --serial)\n"
+    "  --preset NAME         identity of the core (default \"default\"; see --list-presets)\n"
+    "  --long-delay MS       acknowledgement delay of 0xF021/0xF029 (default 3000)\n"
+    "  --completion-delay MS completion reply of 0xF023/0xF026/0xF03D (default 1500, -1 none)\n"
+    "  --time-scale X        multiply every simulated delay by X (default 1)\n"
+    "  --fault SPEC          inject a fault; repeatable. SPEC is KIND[=N][@TARGET][#N|*N|>N]:\n"
+    "      KIND    noreply | zero | delay=MS | split[=PAUSE_MS] | drop | garbage[=COUNT]\n"
+    "      TARGET  0xF0E0 (32-bit register) | short:0x84 | block:0xEE | block (any block)\n"
+    "      #N only the Nth matching request, *N the first N, >N every one after the Nth\n"
+    "      e.g. noreply, zero@0xF0E0, delay=500@block:0xEE, split, drop@block:0xEE#3, garbage\n"
+    "\n"
+    "Runs until SIGINT or SIGTERM.\n";
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "irbench-sim: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+bool parseInt(const std::string& text, long lo, long hi, long* out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    irsim::CameraOptions options;
+    std::vector<irsim::FaultSpec> faults;
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasInlineValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.erase(eq);
+                hasInlineValue = true;
+            }
+        }
+        auto needValue = [&](std::string* out) {
+            if (hasInlineValue) {
+                *out = value;
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            *out = args[++i];
+            return true;
+        };
+        auto flagOnly = [&]() { return !hasInlineValue; };
+        long n = 0;
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        } else if (arg == "--list-presets") {
+            std::printf("%s", irsim::presetListing().c_str());
+            return 0;
+        } else if (arg == "--serial" && flagOnly()) {
+            options.serial = true;
+        } else if (arg == "--no-network" && flagOnly()) {
+            options.network = false;
+        } else if (arg == "--host") {
+            if (!needValue(&v) || v.empty())
+                return usageError("--host needs an address");
+            options.net.host = v;
+        } else if (arg == "--port") {
+            if (!needValue(&v) || !parseInt(v, 0, 65535, &n))
+                return usageError("--port needs a number 0..65535");
+            options.net.port = uint16_t(n);
+        } else if (arg == "--user") {
+            if (!needValue(&v))
+                return usageError("--user needs a name");
+            options.net.user = v;
+        } else if (arg == "--password") {
+            if (!needValue(&v))
+                return usageError("--password needs a value");
+            options.net.password = v;
+        } else if (arg == "--preset") {
+            if (!needValue(&v))
+                return usageError("--preset needs a name");
+            if (!irsim::findPreset(v))
+                return usageError("unknown preset \"" + v + "\" (see --list-presets)");
+            options.preset = v;
+        } else if (arg == "--fault") {
+            irsim::FaultSpec spec;
+            std::string error;
+            if (!needValue(&v))
+                return usageError("--fault needs a SPEC");
+            if (!irsim::FaultSpec::parse(v, &spec, &error))
+                return usageError(error);
+            faults.push_back(spec);
+        } else if (arg == "--long-delay") {
+            if (!needValue(&v) || !parseInt(v, 0, 600000, &n))
+                return usageError("--long-delay needs milliseconds 0..600000");
+            options.longCommandDelayMs = int(n);
+        } else if (arg == "--completion-delay") {
+            if (!needValue(&v) || !parseInt(v, -1, 600000, &n))
+                return usageError("--completion-delay needs milliseconds -1..600000");
+            options.completionDelayMs = int(n);
+        } else if (arg == "--time-scale") {
+            char* end = nullptr;
+            if (!needValue(&v) || v.empty())
+                return usageError("--time-scale needs a number");
+            const double x = std::strtod(v.c_str(), &end);
+            if (*end != '\0' || !(x >= 0.0) || x > 1000.0)
+                return usageError("--time-scale needs a number 0..1000");
+            options.timeScale = x;
+        } else {
+            return usageError("unknown argument \"" + args[i] + "\"");
+        }
+    }
+    if (!options.network && !options.serial)
+        return usageError("--no-network needs --serial");
+
+    // SIGINT and SIGTERM are taken with sigwait below; block them before any thread
+    // starts so that every thread inherits the mask.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    irsim::VirtualCamera camera(options);
+    for (const irsim::FaultSpec& spec : faults)
+        camera.faults().add(spec);
+    std::string error;
+    if (!camera.start(&error)) {
+        std::fprintf(stderr, "irbench-sim: cannot start: %s\n", error.c_str());
+        return 1;
+    }
+
+    if (options.serial) {
+        std::printf("%s\n", camera.ptyPath().c_str());
+        std::fflush(stdout);
+    }
+    if (options.network)
+        std::printf("irbench-sim: listening on %s:%u (user %s, password %s), preset %s\n",
+                    options.net.host.c_str(), unsigned(camera.port()), options.net.user.c_str(),
+                    options.net.password.c_str(), options.preset.c_str());
+    else
+        std::printf("irbench-sim: serial on %s, preset %s\n", camera.ptyPath().c_str(), options.preset.c_str());
+    for (const irsim::FaultSpec& spec : faults)
+        std::printf("irbench-sim: fault %s\n", spec.toString().c_str());
+    std::fflush(stdout);
+
+    int sig = 0;
+    while (sigwait(&stopSignals, &sig) != 0) {
+    }
+    camera.stop();
+    return 0;
+}

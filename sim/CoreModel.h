@@ -1,0 +1,120 @@
+#pragma once
+
+#include "CoreFrames.h"
+#include "Faults.h"
+#include "FrameAssembler.h"
+#include "Peer.h"
+#include "Presets.h"
+#include "ReplyScheduler.h"
+#include "UpgradeEngine.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace irsim {
+
+// The camera core behind the serial line: registers (32-bit and short), identity,
+// upgrade mode with its flash, long-running commands and fault injection. Fronts hand
+// in whatever bytes a client sent; replies go back through the client's Peer, at once
+// or later from the timer thread. Thread-safe.
+class CoreModel {
+public:
+    // Registers with a meaning of their own.
+    static constexpr uint32_t kEnterUpgrade = 0xF0E0;
+    static constexpr uint32_t kConfirmUpgrade = 0xF0E1;
+    static constexpr uint32_t kCloseCommand = 0xF018; // value 5: host is closing
+    static constexpr uint32_t kOneKeyConfig = 0xF021;
+    static constexpr uint32_t kAutoCorrection = 0xF029;
+    static constexpr size_t kMaxLoggedFrames = 100000;
+
+    CoreModel();
+    ~CoreModel();
+    CoreModel(const CoreModel&) = delete;
+    CoreModel& operator=(const CoreModel&) = delete;
+
+    // Loads the identification registers of a preset (other registers are kept).
+    void setIdentity(const Identity& identity);
+    Identity identity() const;
+    // Multiplies every simulated delay (long commands, completion replies, faults).
+    void setTimeScale(double scale);
+    // Nominal acknowledgement delay of 0xF021 / 0xF029.
+    void setLongCommandDelayMs(int ms);
+    // The capture commands (0xF023, 0xF026, 0xF03D) are acknowledged at once and
+    // report completion with a second reply this much later; negative: never.
+    void setCompletionDelayMs(int ms);
+    static bool isCompletionCommand(uint32_t address);
+
+    FaultInjector& faults() { return m_faults; }
+
+    // Front side.
+    void receive(const PeerPtr& peer, const uint8_t* data, size_t len);
+    void forgetPeer(const Peer* peer);
+    // Drops replies still waiting on the timer thread.
+    void cancelPending();
+
+    // Inspection and control (tests, demos).
+    std::vector<std::vector<uint8_t>> requestLog() const;
+    uint64_t requestCount() const;
+    uint64_t unframedBytes() const;
+    void clearLog();
+
+    uint32_t longRegister(uint32_t address) const;
+    std::vector<uint8_t> longRegisterBytes(uint32_t address) const;
+    void setLongRegister(uint32_t address, uint32_t value);
+    std::vector<uint8_t> shortRegister(uint8_t address) const;
+    void setShortRegister(uint8_t address, const std::vector<uint8_t>& bytes);
+    int closeCommandCount() const;
+
+    UpgradeEngine::State upgradeState() const;
+    std::vector<uint8_t> readFlash(uint32_t address, size_t len) const;
+    UpgradeEngine::Transfer lastWrite(int selector) const;
+    UpgradeEngine::Transfer lastCommitted() const;
+    int commitCount() const;
+    int reloadCount() const;
+
+private:
+    struct PeerState {
+        std::weak_ptr<Peer> peer;
+        FrameAssembler assembler;
+    };
+    struct Outgoing {
+        bool drop = false;
+        std::vector<uint8_t> bytes;
+        double delayMs = 0;
+        bool split = false;
+        double splitPauseMs = 0;
+    };
+    struct Outcome {
+        std::vector<uint8_t> reply;
+        int delayMs = 0;                 // nominal, before scaling
+        std::vector<uint8_t> completion; // second reply of a capture command
+    };
+
+    Outcome handle(const Request& request, bool refuse);
+    Outcome handleLongWrite(const Request& request, bool refuse);
+    std::vector<uint8_t> registerPayload(const Request& request) const;
+    void dispatch(const PeerPtr& peer, const std::vector<Outgoing>& out);
+    void loadIdentityLocked();
+
+    mutable std::mutex m_mutex;
+    Identity m_identity;
+    double m_timeScale = 1.0;
+    int m_longDelayMs = 3000;
+    int m_completionDelayMs = 1500;
+    std::map<uint32_t, std::vector<uint8_t>> m_long;
+    std::map<uint8_t, std::vector<uint8_t>> m_short;
+    UpgradeEngine m_upgrade;
+    int m_closeCommands = 0;
+    std::map<const Peer*, PeerState> m_peers;
+    uint64_t m_unframedGone = 0; // from peers that went away
+    std::deque<std::vector<uint8_t>> m_log;
+    uint64_t m_requests = 0;
+
+    FaultInjector m_faults;
+    ReplyScheduler m_scheduler; // last: stopped first on destruction
+};
+
+} // namespace irsim

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "CoreModel.h"
+#include "Faults.h"
+#include "NetFront.h"
+#include "PtyFront.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace irsim {
+
+struct CameraOptions {
+    NetFront::Options net;
+    bool network = true;
+    bool serial = false;
+    std::string preset = "default";
+    double timeScale = 1.0;      // multiplies every simulated delay
+    int longCommandDelayMs = 3000;
+    int completionDelayMs = 1500; // capture commands' completion reply; negative: none
+};
+
+// The whole virtual camera in one object: core model plus the fronts asked for.
+class VirtualCamera {
+public:
+    explicit VirtualCamera(const CameraOptions& options);
+    ~VirtualCamera();
+    VirtualCamera(const VirtualCamera&) = delete;
+    VirtualCamera& operator=(const VirtualCamera&) = delete;
+
+    bool start(std::string* error);
+    void stop();
+    bool running() const { return m_running; }
+
+    uint16_t port() const;
+    std::string ptyPath() const;
+    CoreModel& core() { return m_core; }
+    FaultInjector& faults() { return m_core.faults(); }
+    const CameraOptions& options() const { return m_options; }
+
+private:
+    CameraOptions m_options;
+    CoreModel m_core;
+    std::unique_ptr<NetFront> m_net;
+    std::unique_ptr<PtyFront> m_pty;
+    bool m_running = false;
+};
+
+} // namespace irsim

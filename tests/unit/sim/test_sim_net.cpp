@@ -1,0 +1,146 @@
+// The virtual camera over its TCP front, driven through our device SDK.
+#include "SimTestUtil.h"
+
+#include "VirtualCamera.h"
+#include "devnet.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+using namespace simtest;
+
+namespace {
+
+struct Inbox {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Bytes> chunks;
+
+    static void callback(int32_t, const char* data, uint32_t len, void* user)
+    {
+        auto* self = static_cast<Inbox*>(user);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->chunks.emplace_back(reinterpret_cast<const uint8_t*>(data), reinterpret_cast<const uint8_t*>(data) + len);
+        self->changed.notify_all();
+    }
+    bool wait(size_t n, int ms)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return chunks.size() >= n; });
+    }
+    std::vector<Bytes> take()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<Bytes> out;
+        out.swap(chunks);
+        return out;
+    }
+};
+
+irsim::CameraOptions netOptions()
+{
+    irsim::CameraOptions o;
+    o.net.port = 0;
+    o.timeScale = 0.01;
+    return o;
+}
+
+} // namespace
+
+TEST(SimNet, RepliesComeBackAsOneChunkEachAndSplitAsTwo)
+{
+    irsim::VirtualCamera camera(netOptions());
+    std::string error;
+    ASSERT_TRUE(camera.start(&error)) << error;
+    ASSERT_NE(camera.port(), 0);
+    NET_DEV_Init();
+
+    NET_DEV_DEVICEINFO info{};
+    EXPECT_LT(NET_DEV_Login("127.0.0.1", camera.port(), "admin", "wrong", &info), 0);
+    const int32_t user = NET_DEV_Login("127.0.0.1", camera.port(), "admin", "admin", &info);
+    ASSERT_GE(user, 0) << NET_DEV_GetLastError();
+    Inbox inbox;
+    const int32_t serial = NET_DEV_SerialStart(user, 1, &Inbox::callback, &inbox);
+    ASSERT_GE(serial, 0) << NET_DEV_GetLastError();
+
+    const Bytes read = padded(shortRead(1), 11);
+    ASSERT_EQ(NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(read.data()), uint32_t(read.size())), 1);
+    ASSERT_TRUE(inbox.wait(1, 3000));
+    auto chunks = inbox.take();
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_EQ(chunks[0], (Bytes{0xF0, 0x05, 0x36, 0x01, 0x01, 0x10, 0x22, 0x6A, 0xFF}));
+
+    irsim::FaultSpec spec;
+    ASSERT_TRUE(irsim::FaultSpec::parse("split=500", &spec, nullptr));
+    camera.faults().add(spec);
+    ASSERT_EQ(NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(read.data()), uint32_t(read.size())), 1);
+    ASSERT_TRUE(inbox.wait(2, 3000));
+    chunks = inbox.take();
+    ASSERT_EQ(chunks.size(), 2u);
+    Bytes joined = chunks[0];
+    joined.insert(joined.end(), chunks[1].begin(), chunks[1].end());
+    EXPECT_EQ(joined, (Bytes{0xF0, 0x05, 0x36, 0x01, 0x01, 0x10, 0x22, 0x6A, 0xFF}));
+
+    // The closing command a host sends last.
+    camera.faults().clear();
+    const Bytes close = padded(longWrite(0xF018, 5), 15);
+    ASSERT_EQ(NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(close.data()), uint32_t(close.size())), 1);
+    ASSERT_TRUE(inbox.wait(1, 3000));
+    EXPECT_EQ(camera.core().closeCommandCount(), 1);
+
+    NET_DEV_SerialStop(serial);
+    NET_DEV_Logout(user);
+    camera.stop();
+}
+
+TEST(SimNet, DropFaultClosesTheClientConnection)
+{
+    irsim::VirtualCamera camera(netOptions());
+    std::string error;
+    ASSERT_TRUE(camera.start(&error)) << error;
+    irsim::FaultSpec spec;
+    ASSERT_TRUE(irsim::FaultSpec::parse("drop@0xF031", &spec, nullptr));
+    camera.faults().add(spec);
+    NET_DEV_DEVICEINFO info{};
+    const int32_t user = NET_DEV_Login("127.0.0.1", camera.port(), "admin", "admin", &info);
+    ASSERT_GE(user, 0);
+    Inbox inbox;
+    const int32_t serial = NET_DEV_SerialStart(user, 1, &Inbox::callback, &inbox);
+    ASSERT_GE(serial, 0);
+    const Bytes req = longRead(0xF031);
+    NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(req.data()), uint32_t(req.size()));
+    EXPECT_FALSE(inbox.wait(1, 300));
+    for (int i = 0; i < 100 && camera.faults().totalFired() == 0; ++i)
+        inbox.wait(1, 10);
+    EXPECT_EQ(camera.faults().totalFired(), 1);
+    // The client notices the connection is gone: sending fails sooner or later.
+    bool sendFailed = false;
+    for (int i = 0; i < 100 && !sendFailed; ++i) {
+        sendFailed = NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(req.data()), uint32_t(req.size())) != 1;
+        if (!sendFailed)
+            inbox.wait(1, 10);
+    }
+    EXPECT_TRUE(sendFailed);
+    NET_DEV_SerialStop(serial);
+    NET_DEV_Logout(user);
+}
+
+TEST(SimNet, SecondCameraOnTheSamePortFailsCleanly)
+{
+    irsim::VirtualCamera first(netOptions());
+    std::string error;
+    ASSERT_TRUE(first.start(&error)) << error;
+    irsim::CameraOptions o = netOptions();
+    o.net.port = first.port();
+    irsim::VirtualCamera second(o);
+    EXPECT_FALSE(second.start(&error));
+    EXPECT_FALSE(error.empty());
+
+    irsim::CameraOptions bad = netOptions();
+    bad.preset = "nope";
+    irsim::VirtualCamera third(bad);
+    EXPECT_FALSE(third.start(&error));
+    EXPECT_NE(error.find("nope"), std::string::npos);
+}
