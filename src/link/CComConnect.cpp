@@ -177,6 +177,9 @@ void CComConnect::Close()
 {
     if (m_fd < 0)
         return;
+    // The exclusive flag belongs to the terminal, not to this descriptor: lift it, or
+    // the port stays locked for everyone while anything else holds it open.
+    ::ioctl(m_fd, TIOCNXCL);
     ::flock(m_fd, LOCK_UN);
     ::close(m_fd);
     m_fd = -1;

@@ -81,6 +81,12 @@ bool CNetConnect::Write(const void* data, int len)
         return false;
     if (!ensureSerial())
         return false;
+    {
+        // A chunk still in the mailbox answered an earlier request (it came after that
+        // request gave up): it must not be taken for the reply to this one.
+        std::lock_guard<std::mutex> lock(m_mailLock);
+        std::memset(m_recvBuf, 0, sizeof(m_recvBuf));
+    }
     return NET_DEV_SerialSend(m_serialHandle, m_channel, static_cast<const char*>(data), uint32_t(len)) != 0;
 }
 

@@ -1,0 +1,255 @@
+// The network link against our own devnet server (the virtual camera's network
+// front) over real TCP: the one-chunk mailbox, login, the closing command, the stream.
+#include "CDevice.h"
+#include "CNetConnect.h"
+#include "DataExchange.h"
+#include "NetFront.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+template <class Pred>
+bool waitFor(Pred pred, int ms = 2000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A camera whose serial side records what arrives and answers every register write
+// with an acknowledgement; mailbox tests push chunks through the peer by hand.
+class NetLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        irsim::NetFront::Options o;
+        o.port = 0;
+        o.user = "op";
+        o.password = "pw";
+        front = std::make_unique<irsim::NetFront>(o);
+        front->setSerialHandler([this](const irsim::PeerPtr& p, const uint8_t* d, size_t n) {
+            std::lock_guard<std::mutex> l(lock);
+            peer = p;
+            received.insert(received.end(), d, d + n);
+            if (n >= 15 && d[0] == 0xF0 && d[4] == 0x00) {
+                const Bytes ack{0xF0, 0x07, 0x36, d[3], 0x00, 0, 0, 0, 1, uint8_t(0x36 + d[3] + 1), 0xFF};
+                p->sendChunk(ack.data(), ack.size());
+            }
+        });
+        front->setStreamHandler([this](int channel, bool started) {
+            std::lock_guard<std::mutex> l(lock);
+            streamEvents.emplace_back(channel, started);
+        });
+        std::string err;
+        ASSERT_TRUE(front->start(&err)) << err;
+        DataExchange::setPollIntervalMs(2);
+    }
+    void TearDown() override
+    {
+        CDevice::SetConnect(nullptr);
+        front->stop();
+        DataExchange::setPollIntervalMs(200);
+    }
+    NetLoginParams params(const char* password = "pw") const
+    {
+        NetLoginParams p;
+        p.ip = "127.0.0.1";
+        p.port = front->port();
+        p.user = "op";
+        p.password = password;
+        p.channel = 3;
+        return p;
+    }
+    irsim::PeerPtr currentPeer()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return peer;
+    }
+    Bytes receivedBytes()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return received;
+    }
+    // Sends one byte so the serial channel exists and the server knows the peer.
+    irsim::PeerPtr openChannel(CNetConnect& link)
+    {
+        const unsigned char hello = 0x00;
+        EXPECT_TRUE(link.Write(&hello, 1));
+        EXPECT_TRUE(waitFor([&] { return currentPeer() != nullptr; }));
+        return currentPeer();
+    }
+    // The chunk travels over TCP to the SDK's thread; give it a moment to land.
+    static void push(const irsim::PeerPtr& p, const Bytes& chunk)
+    {
+        p->sendChunk(chunk.data(), chunk.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+
+    std::unique_ptr<irsim::NetFront> front;
+    std::mutex lock;
+    irsim::PeerPtr peer;
+    Bytes received;
+    std::vector<std::pair<int, bool>> streamEvents;
+};
+
+Bytes seq(int n, int start)
+{
+    Bytes v(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        v[size_t(i)] = static_cast<unsigned char>(start + i);
+    return v;
+}
+
+} // namespace
+
+TEST_F(NetLinkTest, MailboxHoldsOneChunkAndReadEmptiesIt)
+{
+    CNetConnect link;
+    ASSERT_TRUE(link.Login(params()));
+    ASSERT_GE(link.LoginHandle(), 0);
+
+    unsigned char buf[300];
+    std::memset(buf, 0xAA, sizeof buf);
+    int count = -1;
+    EXPECT_FALSE(link.Read(buf, 11, &count)) << "nothing has ever arrived";
+    EXPECT_EQ(buf[0], 0xAA);
+    EXPECT_EQ(count, -1);
+
+    auto p = openChannel(link);
+    ASSERT_TRUE(p);
+    push(p, seq(11, 0xF0));
+    ASSERT_TRUE(link.Read(buf, 11, &count));
+    EXPECT_EQ(count, 11);
+    EXPECT_EQ(Bytes(buf, buf + 11), seq(11, 0xF0));
+    // Empty mailbox: false, the count of the last chunk, zeros in the copied bytes.
+    EXPECT_FALSE(link.Read(buf, 11, &count));
+    EXPECT_EQ(count, 11);
+    EXPECT_EQ(Bytes(buf, buf + 11), Bytes(11, 0));
+
+    push(p, seq(15, 1));
+    ASSERT_TRUE(link.Read(buf, 11, &count));
+    EXPECT_EQ(count, 15) << "the count is the chunk's size";
+    EXPECT_EQ(Bytes(buf, buf + 11), seq(11, 1));
+
+    // Chunks are never joined: of a reply delivered in two pieces only the last is seen.
+    push(p, seq(5, 0x10));
+    push(p, seq(6, 0x40));
+    ASSERT_TRUE(link.Read(buf, 11, &count));
+    EXPECT_EQ(count, 6);
+    EXPECT_EQ(buf[0], 0x40);
+
+    // A late reply still in the mailbox is dropped when the next request goes out.
+    push(p, seq(11, 0xF0));
+    const unsigned char req = 0x00;
+    ASSERT_TRUE(link.Write(&req, 1));
+    EXPECT_FALSE(link.Read(buf, 11, &count));
+
+    // A chunk larger than the mailbox keeps its first 280 bytes and never overruns.
+    std::memset(buf, 0xAA, sizeof buf);
+    push(p, seq(300, 1));
+    ASSERT_TRUE(link.Read(buf, 300, &count));
+    EXPECT_EQ(count, 300);
+    EXPECT_EQ(buf[279], uint8_t(280));
+    EXPECT_EQ(buf[280], 0xAA);
+}
+
+TEST_F(NetLinkTest, LoginFailureLeavesTheLinkReusable)
+{
+    CNetConnect link;
+    EXPECT_FALSE(link.Login(params("wrong")));
+    EXPECT_LT(link.LoginHandle(), 0);
+    unsigned char b[4] = {1, 2, 3, 4};
+    EXPECT_FALSE(link.Write(b, 4)) << "no serial channel without a login";
+    ASSERT_TRUE(link.Login(params()));
+    EXPECT_TRUE(link.Write(b, 4));
+    EXPECT_TRUE(waitFor([&] { return receivedBytes().size() >= 4; }));
+}
+
+TEST_F(NetLinkTest, CloseSendsTheClosingCommandLastAndLoginWhileLoggedInClosesFirst)
+{
+    const Bytes closing{0xF0, 0x0B, 0x36, 0xFE, 0x00, 0x00, 0x00, 0xF0, 0x18, 0x00, 0x00, 0x00, 0x05, 0x41, 0xFF};
+    CNetConnect link;
+    ASSERT_TRUE(link.Login(params()));
+    CDevice::SetConnect(&link);
+    ASSERT_TRUE(DataExchange::instance()->writeRegister(0x2001, 0));
+    link.Close();
+    ASSERT_TRUE(waitFor([&] { return receivedBytes().size() >= 30; }));
+    Bytes got = receivedBytes();
+    EXPECT_EQ(Bytes(got.end() - 15, got.end()), closing);
+    EXPECT_LT(link.LoginHandle(), 0);
+
+    // A second login on a logged-in link says goodbye on the old connection first.
+    ASSERT_TRUE(link.Login(params()));
+    ASSERT_TRUE(DataExchange::instance()->writeRegister(0x2001, 0));
+    const size_t before = receivedBytes().size();
+    ASSERT_TRUE(link.Login(params()));
+    ASSERT_TRUE(waitFor([&] { return receivedBytes().size() >= before + 15; }));
+    got = receivedBytes();
+    EXPECT_EQ(Bytes(got.begin() + long(before), got.begin() + long(before) + 15), closing);
+    CDevice::SetConnect(nullptr);
+}
+
+TEST_F(NetLinkTest, CloseOfALinkThatIsNotCurrentOrNeverLoggedIn)
+{
+    CNetConnect never;
+    CDevice::SetConnect(&never);
+    const auto t0 = std::chrono::steady_clock::now();
+    never.Close(); // the closing command cannot go out: fails at once, no hang
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+
+    CNetConnect other;
+    ASSERT_TRUE(other.Login(params()));
+    CDevice::SetConnect(&never);
+    other.Close(); // not the current link: the closing command is not sent elsewhere
+    EXPECT_TRUE(receivedBytes().empty());
+    CDevice::SetConnect(nullptr);
+}
+
+TEST_F(NetLinkTest, StreamStartCarriesTheChannelAndDeliversChunks)
+{
+    CNetConnect link;
+    ASSERT_TRUE(link.Login(params()));
+    std::mutex sl;
+    Bytes streamed;
+    link.SetStreamSink([&](const uint8_t* d, int n) {
+        std::lock_guard<std::mutex> l(sl);
+        streamed.insert(streamed.end(), d, d + n);
+    });
+    ASSERT_TRUE(link.StartStream());
+    EXPECT_TRUE(link.IsPlaying());
+    EXPECT_TRUE(link.StartStream()) << "already playing";
+    ASSERT_TRUE(waitFor([&] { std::lock_guard<std::mutex> l(lock); return !streamEvents.empty(); }));
+    {
+        std::lock_guard<std::mutex> l(lock);
+        EXPECT_EQ(streamEvents.front(), std::make_pair(3, true));
+    }
+    ASSERT_TRUE(waitFor([&] { return front->anyStreaming(); }));
+    const Bytes a = seq(100, 0), b = seq(7, 9);
+    front->sendStream(a.data(), a.size());
+    front->sendStream(b.data(), b.size());
+    ASSERT_TRUE(waitFor([&] { return link.StreamChunkCount() == 2; }));
+    EXPECT_EQ(link.LastStreamChunkLength(), 7);
+    {
+        std::lock_guard<std::mutex> l(sl);
+        Bytes want = a;
+        want.insert(want.end(), b.begin(), b.end());
+        EXPECT_EQ(streamed, want);
+    }
+    EXPECT_TRUE(link.StopStream());
+    EXPECT_FALSE(link.IsPlaying());
+    EXPECT_TRUE(waitFor([&] { return !front->anyStreaming(); }));
+}
