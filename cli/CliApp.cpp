@@ -8,6 +8,7 @@
 
 #include <QObject>
 
+#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -39,10 +40,12 @@ struct Context {
     std::ostream& err;
 };
 
+using Action = std::function<int(Context&)>;
+
 struct Command {
     int argc;             // exact number of arguments
     const char* synopsis; // for messages
-    std::function<int(Context&)> run;
+    std::function<bool(Context&, Action*)> prepare; // false: usage error already reported
 };
 
 std::string hex32(unsigned long long v, bool pad)
@@ -52,103 +55,119 @@ std::string hex32(unsigned long long v, bool pad)
     return buf;
 }
 
-int usageError(Context& c, const std::string& why)
+bool usageError(Context& c, const std::string& why)
 {
     c.err << "用法错误: " << why << "\n" << usage();
-    return ExitUsage;
+    return false;
 }
 
 bool number(Context& c, size_t i, unsigned long long max, unsigned long long* v, const char* what)
 {
     if (parseNumber(c.opt.args[i], max, v))
         return true;
-    c.err << "用法错误: " << what << " \"" << c.opt.args[i] << "\" 不是有效的数字(十进制或 0x 十六进制)\n";
-    return false;
+    return usageError(c, std::string(what) + " \"" + c.opt.args[i] + "\" 不是有效的数字或超出范围");
 }
 
-int cmdReadReg(Context& c)
+// Each command checks its arguments before anything is connected and returns the
+// work to do once the link is up.
+bool prepReadReg(Context& c, Action* act)
 {
     unsigned long long addr;
     if (!number(c, 0, 0xFFFFFFFFull, &addr, "地址"))
-        return ExitUsage;
-    unsigned value = 0;
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->readRegister(int(addr), &value) || !dx->lastReplyReceived()) {
-        c.err << "机芯无应答: 读寄存器 " << hex32(addr, false) << " 失败\n";
-        return ExitDevice;
-    }
-    c.out << hex32(value, true) << "\n";
-    return ExitOk;
+        return false;
+    *act = [addr](Context& c) {
+        unsigned value = 0;
+        DataExchange* dx = DataExchange::instance();
+        if (!dx->readRegister(int(addr), &value) || !dx->lastReplyReceived()) {
+            c.err << "机芯无应答: 读寄存器 " << hex32(addr, false) << " 失败\n";
+            return int(ExitDevice);
+        }
+        c.out << hex32(value, true) << "\n";
+        return int(ExitOk);
+    };
+    return true;
 }
 
-int cmdWriteReg(Context& c)
+bool prepWriteReg(Context& c, Action* act)
 {
     unsigned long long addr, value;
     if (!number(c, 0, 0xFFFFFFFFull, &addr, "地址") || !number(c, 1, 0xFFFFFFFFull, &value, "数值"))
-        return ExitUsage;
-    if (!DataExchange::instance()->writeRegister(int(addr), int(uint32_t(value)))) {
-        c.err << "机芯未确认: 写寄存器 " << hex32(addr, false) << " = " << hex32(value, false) << " 失败\n";
-        return ExitDevice;
-    }
-    return ExitOk;
+        return false;
+    *act = [addr, value](Context& c) {
+        if (!DataExchange::instance()->writeRegister(int(addr), int(uint32_t(value)))) {
+            c.err << "机芯未确认: 写寄存器 " << hex32(addr, false) << " = " << hex32(value, false) << " 失败\n";
+            return int(ExitDevice);
+        }
+        return int(ExitOk);
+    };
+    return true;
 }
 
-int cmdReadShort(Context& c)
+bool prepReadShort(Context& c, Action* act)
 {
     unsigned long long addr;
     if (!number(c, 0, 0xFF, &addr, "短地址"))
-        return ExitUsage;
-    unsigned value = 0;
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->readShortRegister(int(addr), &value) || !dx->lastReplyReceived()) {
-        c.err << "机芯无应答: 读短寄存器 " << hex32(addr, false) << " 失败\n";
-        return ExitDevice;
-    }
-    c.out << hex32(value, false) << "\n";
-    return ExitOk;
+        return false;
+    *act = [addr](Context& c) {
+        unsigned value = 0;
+        DataExchange* dx = DataExchange::instance();
+        if (!dx->readShortRegister(int(addr), &value) || !dx->lastReplyReceived()) {
+            c.err << "机芯无应答: 读短寄存器 " << hex32(addr, false) << " 失败\n";
+            return int(ExitDevice);
+        }
+        c.out << hex32(value, false) << "\n";
+        return int(ExitOk);
+    };
+    return true;
 }
 
-int cmdWriteShort(Context& c)
+bool prepWriteShort(Context& c, Action* act)
 {
     unsigned long long addr, value, width;
     if (!number(c, 0, 0xFF, &addr, "短地址") || !number(c, 1, 0xFFFFFFFFull, &value, "数值")
         || !number(c, 2, 4, &width, "宽度"))
-        return ExitUsage;
+        return false;
     if (width != 1 && width != 2 && width != 4)
         return usageError(c, "宽度只能是 1、2 或 4");
     if ((width == 1 && value > 0xFF) || (width == 2 && value > 0xFFFF))
         return usageError(c, "数值超出该宽度的范围");
-    int v = int(uint32_t(value));
-    if (!DataExchange::instance()->writeRegisterSized(int(addr), &v, int(width))) {
-        c.err << "机芯未确认: 写短寄存器 " << hex32(addr, false) << " = " << hex32(value, false) << " 失败\n";
-        return ExitDevice;
-    }
-    return ExitOk;
+    *act = [addr, value, width](Context& c) {
+        int v = int(uint32_t(value));
+        if (!DataExchange::instance()->writeRegisterSized(int(addr), &v, int(width))) {
+            c.err << "机芯未确认: 写短寄存器 " << hex32(addr, false) << " = " << hex32(value, false) << " 失败\n";
+            return int(ExitDevice);
+        }
+        return int(ExitOk);
+    };
+    return true;
 }
 
-int cmdRaw(Context& c)
+bool prepRaw(Context& c, Action* act)
 {
-    const std::string& text = c.opt.args[0];
+    const std::string text = c.opt.args[0];
     if (text.empty() || text.size() > 64)
         return usageError(c, "命令须为 1 到 64 个十六进制字符(最多 32 字节)");
     for (char ch : text)
         if (!std::isxdigit(static_cast<unsigned char>(ch)))
             return usageError(c, "命令只能包含十六进制字符, 不能有空格或分隔符");
-    if (!DataExchange::instance()->sendRawCommand(QString::fromStdString(text))) {
-        c.err << "机芯未确认: 命令 " << text << " 失败\n";
-        return ExitDevice;
-    }
-    return ExitOk;
+    *act = [text](Context& c) {
+        if (!DataExchange::instance()->sendRawCommand(QString::fromStdString(text))) {
+            c.err << "机芯未确认: 命令 " << text << " 失败\n";
+            return int(ExitDevice);
+        }
+        return int(ExitOk);
+    };
+    return true;
 }
 
 const std::map<std::string, Command>& commands()
 {
     static const std::map<std::string, Command> table = {
-        {"read-reg", {1, "read-reg ADDR", cmdReadReg}},
-        {"write-reg", {2, "write-reg ADDR VALUE", cmdWriteReg}},
-        {"read-short", {1, "read-short ADDR8", cmdReadShort}},
-        {"write-short", {3, "write-short ADDR8 VALUE WIDTH", cmdWriteShort}},
-        {"raw", {1, "raw HEXTEXT", cmdRaw}},
+        {"read-reg", {1, "read-reg ADDR", prepReadReg}},
+        {"write-reg", {2, "write-reg ADDR VALUE", prepWriteReg}},
+        {"read-short", {1, "read-short ADDR8", prepReadShort}},
+        {"write-short", {3, "write-short ADDR8 VALUE WIDTH", prepWriteShort}},
+        {"raw", {1, "raw HEXTEXT", prepRaw}},
     };
     return table;
 }
@@ -297,10 +316,17 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return ExitUsage;
     }
     const auto it = commands().find(c.opt.command);
-    if (it == commands().end())
-        return usageError(c, "未知命令 " + c.opt.command);
-    if (int(c.opt.args.size()) != it->second.argc)
-        return usageError(c, std::string("参数个数不对: ") + it->second.synopsis);
+    if (it == commands().end()) {
+        usageError(c, "未知命令 " + c.opt.command);
+        return ExitUsage;
+    }
+    Action action;
+    if (int(c.opt.args.size()) != it->second.argc) {
+        usageError(c, std::string("参数个数不对: ") + it->second.synopsis);
+        return ExitUsage;
+    }
+    if (!it->second.prepare(c, &action))
+        return ExitUsage;
 
     DataExchange::setPollIntervalMs(c.opt.pollMs);
     DataExchange* dx = DataExchange::instance();
@@ -338,7 +364,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         CDevice::SetConnect(net.get());
     }
 
-    const int rc = it->second.run(c);
+    const int rc = action(c);
     CDevice::Close();
     return rc;
 }

@@ -1,0 +1,134 @@
+// irbench-cli against irbench-sim, both as real processes, over real TCP and a real pty.
+#include "SimProcess.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using irtest::CliResult;
+using irtest::runCli;
+using irtest::SimProcess;
+
+namespace {
+
+QStringList net(const SimProcess& sim, QStringList rest)
+{
+    QStringList a{"--net", QString("127.0.0.1:%1").arg(sim.port()), "--poll-ms", "5"};
+    return a + rest;
+}
+
+} // namespace
+
+TEST(CliOverTcp, RegistersRoundTripWithExactOutputForms)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.ok()) << sim.output().toStdString();
+
+    CliResult w = runCli(net(sim, {"write-reg", "0x1234", "0xCAFEBABE"}));
+    EXPECT_EQ(w.exitCode, 0) << w.err.toStdString();
+    CliResult r = runCli(net(sim, {"read-reg", "4660"})); // the same register in decimal
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0xcafebabe\n");
+
+    w = runCli(net(sim, {"write-short", "0x13", "0x1234", "2"}));
+    EXPECT_EQ(w.exitCode, 0) << w.err.toStdString();
+    r = runCli(net(sim, {"read-short", "0x13"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0x1234\n");
+
+    // A small register value still prints eight digits.
+    runCli(net(sim, {"write-reg", "0x1235", "7"}));
+    EXPECT_EQ(runCli(net(sim, {"read-reg", "0x1235"})).out, "0x00000007\n");
+
+    CliResult raw = runCli(net(sim, {"raw", "F004361300014AFF"}));
+    EXPECT_EQ(raw.exitCode, 0) << raw.err.toStdString();
+    EXPECT_EQ(sim.terminate(), 0) << "the virtual camera exits cleanly on SIGTERM";
+}
+
+TEST(CliOverTcp, TraceShowsEveryFrameAsTheHistoryDoes)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.ok());
+    CliResult r = runCli(net(sim, {"--trace", "write-reg", "0xF0E0", "1"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // The write frame, then its 11-byte acknowledgement.
+    EXPECT_TRUE(r.err.contains("]-[S][f00b36fe000000f0e00000000105ff]")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QRegularExpression("\\]-\\[R\\]\\[f007[0-9a-f]{18}\\]"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QRegularExpression("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\]-",
+                                                  QRegularExpression::MultilineOption)));
+}
+
+TEST(CliOverTcp, ConnectionFailuresExitWithThree)
+{
+    SimProcess sim({"--user", "op", "--password", "secret"});
+    ASSERT_TRUE(sim.ok());
+    CliResult r = runCli({"--net", QString("127.0.0.1:%1").arg(sim.port()), "--user", "op", "--password", "wrong",
+                          "read-reg", "0xF0E3"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_FALSE(r.err.isEmpty());
+    r = runCli({"--net", QString("127.0.0.1:%1").arg(sim.port()), "--user", "op", "--password", "secret",
+                "--poll-ms", "5", "write-reg", "0x10", "1"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+
+    sim.terminate();
+    r = runCli({"--net", QString("127.0.0.1:%1").arg(sim.port()), "read-reg", "0xF0E3"});
+    EXPECT_EQ(r.exitCode, 3) << "nothing listens any more";
+    EXPECT_LT(r.elapsedMs, 5000);
+
+    r = runCli({"--serial", "/dev/does-not-exist-irbench", "read-reg", "1"});
+    EXPECT_EQ(r.exitCode, 3);
+}
+
+TEST(CliUsage, BadCommandLinesExitWithTwoAndSendNothing)
+{
+    // No camera is needed: usage errors are found before connecting.
+    for (const QStringList& args : {QStringList{}, QStringList{"frobnicate"}, QStringList{"read-reg"},
+                                    QStringList{"read-reg", "0xZZ"}, QStringList{"read-reg", "-5"},
+                                    QStringList{"write-reg", "1", "0x1FFFFFFFF"},
+                                    QStringList{"write-short", "0x13", "1", "3"},
+                                    QStringList{"read-short", "0x100"}, QStringList{"raw", "F0 0B"},
+                                    QStringList{"raw", "F00G"}, QStringList{"raw", QString(66, 'A')},
+                                    QStringList{"--poll-ms"}, QStringList{"--bogus", "read-reg", "1"},
+                                    QStringList{"--serial", "/dev/null", "--net", "h", "read-reg", "1"}}) {
+        CliResult r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("irbench-cli")) << "usage is shown for " << args.join(' ').toStdString();
+    }
+}
+
+TEST(CliFaults, RefusalsAndSilenceExitWithOneWithinThePollBudget)
+{
+    SimProcess sim({"--fault", "zero@0xF02A", "--fault", "noreply@0xF031", "--fault", "drop@0xF032"});
+    ASSERT_TRUE(sim.ok()) << sim.output().toStdString();
+
+    CliResult r = runCli(net(sim, {"write-reg", "0xF02A", "100"}));
+    EXPECT_EQ(r.exitCode, 1) << "value 0 is a refusal";
+
+    r = runCli(net(sim, {"read-reg", "0xF031"}));
+    EXPECT_EQ(r.exitCode, 1) << "no answer at all";
+    EXPECT_LT(r.elapsedMs, 10000) << "50 polls of 5 ms plus the closing command";
+
+    // The core vanishes in the middle of the transaction: fail, do not hang or crash.
+    r = runCli(net(sim, {"read-reg", "0xF032"}));
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_LT(r.elapsedMs, 10000);
+
+    // Other registers are unaffected.
+    EXPECT_EQ(runCli(net(sim, {"write-reg", "0xF02C", "5"})).exitCode, 0);
+}
+
+TEST(CliOverPty, SerialPortOfTheVirtualCamera)
+{
+    SimProcess sim({"--no-network"}, true);
+    ASSERT_TRUE(sim.ok()) << sim.output().toStdString();
+    const QStringList base{"--serial", sim.ptyPath(), "--baud", "115200", "--poll-ms", "5"};
+    CliResult w = runCli(base + QStringList{"write-reg", "0x2001", "0x0"});
+    EXPECT_EQ(w.exitCode, 0) << w.err.toStdString();
+    w = runCli(base + QStringList{"write-reg", "0x4242", "0x01020304"});
+    EXPECT_EQ(w.exitCode, 0) << w.err.toStdString();
+    CliResult r = runCli(base + QStringList{"read-reg", "0x4242"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0x01020304\n");
+    // A padded short read over the serial line.
+    w = runCli(base + QStringList{"write-short", "0x30", "0x7", "1"});
+    EXPECT_EQ(w.exitCode, 0) << w.err.toStdString();
+}
