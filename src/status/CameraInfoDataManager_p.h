@@ -1,0 +1,48 @@
+#pragma once
+
+#include "CModuleInfoDecoder.h"
+#include "CameraInfoDataManager.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+// Identification data of CameraInfoDataManager; guarded by its m_infoLock except the
+// frame status record (m_frameLock) and the running flag (atomic).
+struct CameraInfoDataManager::Data {
+    ModuleFields fields;
+    QString serialNumber;
+    QString sensorId;
+    QStringList versions = CModuleInfoDecoder::defaultVersions();
+
+    QString ip;
+    QString user;
+    QString password;
+    int port = 0;
+    int deviceForm = 0;
+
+    bool identified = false;
+    int readError = 0;
+    unsigned char raw[CModuleInfoDecoder::kRawModuleBytes] = {0, 0, 0, 0, 0};
+
+    // Bumped when the core is forgotten: results of an identification that was
+    // running at that moment belong to the old core and are dropped.
+    quint64 generation = 0;
+
+    FrameAddInfo frame;
+
+    // One threaded identification at a time.
+    std::atomic<bool> running{false};
+
+    // Back to the defaults, keeping connection values, raw bytes and frame record.
+    void resetIdentification()
+    {
+        fields = ModuleFields();
+        serialNumber.clear();
+        sensorId.clear();
+        versions = CModuleInfoDecoder::defaultVersions();
+        identified = false;
+        readError = 0;
+    }
+};
