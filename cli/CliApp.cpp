@@ -1,4 +1,5 @@
 #include "CliApp.h"
+#include "CliCommand.h"
 
 #include "CComConnect.h"
 #include "CDevice.h"
@@ -9,6 +10,7 @@
 #include <QObject>
 
 #include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -16,37 +18,6 @@
 #include <ostream>
 
 namespace irbench_cli {
-
-namespace {
-
-struct Options {
-    bool serial = false;
-    std::string serialPath;
-    int baud = 115200;
-    std::string host = "127.0.0.1";
-    int port = 8000;
-    std::string user = "admin";
-    std::string password = "admin";
-    int channel = 1;
-    double pollMs = 200;
-    bool trace = false;
-    std::string command;
-    std::vector<std::string> args;
-};
-
-struct Context {
-    Options opt;
-    std::ostream& out;
-    std::ostream& err;
-};
-
-using Action = std::function<int(Context&)>;
-
-struct Command {
-    int argc;             // exact number of arguments
-    const char* synopsis; // for messages
-    std::function<bool(Context&, Action*)> prepare; // false: usage error already reported
-};
 
 std::string hex32(unsigned long long v, bool pad)
 {
@@ -68,107 +39,15 @@ bool number(Context& c, size_t i, unsigned long long max, unsigned long long* v,
     return usageError(c, std::string(what) + " \"" + c.opt.args[i] + "\" 不是有效的数字或超出范围");
 }
 
-// Each command checks its arguments before anything is connected and returns the
-// work to do once the link is up.
-bool prepReadReg(Context& c, Action* act)
-{
-    unsigned long long addr;
-    if (!number(c, 0, 0xFFFFFFFFull, &addr, "地址"))
-        return false;
-    *act = [addr](Context& c) {
-        unsigned value = 0;
-        DataExchange* dx = DataExchange::instance();
-        if (!dx->readRegister(int(addr), &value) || !dx->lastReplyReceived()) {
-            c.err << "机芯无应答: 读寄存器 " << hex32(addr, false) << " 失败\n";
-            return int(ExitDevice);
-        }
-        c.out << hex32(value, true) << "\n";
-        return int(ExitOk);
-    };
-    return true;
-}
+namespace {
 
-bool prepWriteReg(Context& c, Action* act)
+const CommandTable& commands()
 {
-    unsigned long long addr, value;
-    if (!number(c, 0, 0xFFFFFFFFull, &addr, "地址") || !number(c, 1, 0xFFFFFFFFull, &value, "数值"))
-        return false;
-    *act = [addr, value](Context& c) {
-        if (!DataExchange::instance()->writeRegister(int(addr), int(uint32_t(value)))) {
-            c.err << "机芯未确认: 写寄存器 " << hex32(addr, false) << " = " << hex32(value, false) << " 失败\n";
-            return int(ExitDevice);
-        }
-        return int(ExitOk);
-    };
-    return true;
-}
-
-bool prepReadShort(Context& c, Action* act)
-{
-    unsigned long long addr;
-    if (!number(c, 0, 0xFF, &addr, "短地址"))
-        return false;
-    *act = [addr](Context& c) {
-        unsigned value = 0;
-        DataExchange* dx = DataExchange::instance();
-        if (!dx->readShortRegister(int(addr), &value) || !dx->lastReplyReceived()) {
-            c.err << "机芯无应答: 读短寄存器 " << hex32(addr, false) << " 失败\n";
-            return int(ExitDevice);
-        }
-        c.out << hex32(value, false) << "\n";
-        return int(ExitOk);
-    };
-    return true;
-}
-
-bool prepWriteShort(Context& c, Action* act)
-{
-    unsigned long long addr, value, width;
-    if (!number(c, 0, 0xFF, &addr, "短地址") || !number(c, 1, 0xFFFFFFFFull, &value, "数值")
-        || !number(c, 2, 4, &width, "宽度"))
-        return false;
-    if (width != 1 && width != 2 && width != 4)
-        return usageError(c, "宽度只能是 1、2 或 4");
-    if ((width == 1 && value > 0xFF) || (width == 2 && value > 0xFFFF))
-        return usageError(c, "数值超出该宽度的范围");
-    *act = [addr, value, width](Context& c) {
-        int v = int(uint32_t(value));
-        if (!DataExchange::instance()->writeRegisterSized(int(addr), &v, int(width))) {
-            c.err << "机芯未确认: 写短寄存器 " << hex32(addr, false) << " = " << hex32(value, false) << " 失败\n";
-            return int(ExitDevice);
-        }
-        return int(ExitOk);
-    };
-    return true;
-}
-
-bool prepRaw(Context& c, Action* act)
-{
-    const std::string text = c.opt.args[0];
-    if (text.empty() || text.size() > 64)
-        return usageError(c, "命令须为 1 到 64 个十六进制字符(最多 32 字节)");
-    for (char ch : text)
-        if (!std::isxdigit(static_cast<unsigned char>(ch)))
-            return usageError(c, "命令只能包含十六进制字符, 不能有空格或分隔符");
-    *act = [text](Context& c) {
-        if (!DataExchange::instance()->sendRawCommand(QString::fromStdString(text))) {
-            c.err << "机芯未确认: 命令 " << text << " 失败\n";
-            return int(ExitDevice);
-        }
-        return int(ExitOk);
-    };
-    return true;
-}
-
-const std::map<std::string, Command>& commands()
-{
-    static const std::map<std::string, Command> table = {
-        {"read-reg", {1, "read-reg ADDR", prepReadReg}},
-        {"write-reg", {2, "write-reg ADDR VALUE", prepWriteReg}},
-        {"read-short", {1, "read-short ADDR8", prepReadShort}},
-        {"write-short", {3, "write-short ADDR8 VALUE WIDTH", prepWriteShort}},
-        {"raw", {1, "raw HEXTEXT", prepRaw}},
-    };
+    static const CommandTable table = [] {
+        CommandTable t;
+        addRegisterCommands(t);
+        return t;
+    }();
     return table;
 }
 
@@ -296,16 +175,17 @@ bool parseNumber(const std::string& text, unsigned long long max, unsigned long 
 
 std::string usage()
 {
-    return "irbench-cli [--serial PATH [--baud N] | --net HOST[:PORT] [--user U] [--password P] [--channel N]]\n"
-           "            [--poll-ms N] [--trace] COMMAND ARGS\n"
-           "  read-reg ADDR                   读 32 位寄存器, 输出 0x%08x\n"
-           "  write-reg ADDR VALUE            写 32 位寄存器, 机芯回 1 为成功\n"
-           "  read-short ADDR8                读短寄存器, 输出 0x%x\n"
-           "  write-short ADDR8 VALUE WIDTH   写短寄存器 (宽度 1、2 或 4 字节)\n"
-           "  raw HEXTEXT                     发送一条十六进制命令 (最多 32 字节)\n"
-           "数字可写十进制或 0x 十六进制。默认网络 127.0.0.1:8000, 用户 admin, 密码 admin, 通道 1;\n"
-           "串口默认 115200 波特; --poll-ms 默认 200。\n"
-           "退出码: 0 成功, 1 机芯拒绝或无应答, 2 用法错误, 3 无法连接。\n";
+    std::string u = "irbench-cli [--serial PATH [--baud N] | --net HOST[:PORT] [--user U] [--password P] [--channel N]]\n"
+                    "            [--poll-ms N] [--trace] COMMAND ARGS\n";
+    for (const auto& entry : commands()) {
+        std::string syn = entry.second.synopsis;
+        syn.resize(std::max<size_t>(syn.size() + 2, 34), ' ');
+        u += "  " + syn + entry.second.help + "\n";
+    }
+    u += "数字可写十进制或 0x 十六进制。默认网络 127.0.0.1:8000, 用户 admin, 密码 admin, 通道 1;\n"
+         "串口默认 115200 波特; --poll-ms 默认 200。\n"
+         "退出码: 0 成功, 1 机芯拒绝或无应答, 2 用法错误, 3 无法连接。\n";
+    return u;
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -321,7 +201,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return ExitUsage;
     }
     Action action;
-    if (int(c.opt.args.size()) != it->second.argc) {
+    if (it->second.argc >= 0 && int(c.opt.args.size()) != it->second.argc) {
         usageError(c, std::string("参数个数不对: ") + it->second.synopsis);
         return ExitUsage;
     }
@@ -339,6 +219,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                          [&err](const QString& s) { err << commandLogLine(s, false).toStdString() << "\n"; },
                          Qt::DirectConnection);
     }
+
+    if (!it->second.needsLink)
+        return action(c);
 
     std::unique_ptr<CComConnect> com;
     std::unique_ptr<CNetConnect> net;

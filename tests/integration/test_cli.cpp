@@ -132,3 +132,29 @@ TEST(CliOverPty, SerialPortOfTheVirtualCamera)
     w = runCli(base + QStringList{"write-short", "0x30", "0x7", "1"});
     EXPECT_EQ(w.exitCode, 0) << w.err.toStdString();
 }
+
+TEST(CliIdentify, PrintsTheIdentificationOfThePreset)
+{
+    SimProcess sim({"--preset", "default"});
+    ASSERT_TRUE(sim.ok()) << sim.output().toStdString();
+    CliResult r = runCli(net(sim, {"identify"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 12) << r.out.toStdString();
+    EXPECT_EQ(lines[0], "module_info: 1022");
+    EXPECT_TRUE(lines.contains("sensor_id: 20240815")) << r.out.toStdString();
+    EXPECT_TRUE(lines.contains("sensor_type: 1"));
+    EXPECT_TRUE(lines.contains("frame_size: 640x512"));
+    for (const QString& l : lines)
+        EXPECT_TRUE(l.contains(QRegularExpression("^[a-z_]+: "))) << l.toStdString();
+
+    SimProcess four({"--preset", "type4"});
+    ASSERT_TRUE(four.ok());
+    r = runCli(net(four, {"identify", "--form", "1"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("sensor_id: IRB0123\n")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("sensor_type: 4\n"));
+
+    EXPECT_EQ(runCli(net(sim, {"identify", "--form", "7"})).exitCode, 2);
+    EXPECT_EQ(runCli(net(sim, {"identify", "extra"})).exitCode, 2);
+}
