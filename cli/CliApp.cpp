@@ -46,6 +46,7 @@ const CommandTable& commands()
     static const CommandTable table = [] {
         CommandTable t;
         addRegisterCommands(t);
+        addFileCommands(t);
         return t;
     }();
     return table;

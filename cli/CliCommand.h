@@ -47,6 +47,7 @@ struct Command {
 using CommandTable = std::map<std::string, Command>;
 
 void addRegisterCommands(CommandTable& table);
+void addFileCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);

@@ -1,7 +1,9 @@
 // irbench-cli against irbench-sim, both as real processes, over real TCP and a real pty.
 #include "SimProcess.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using irtest::CliResult;
@@ -157,4 +159,55 @@ TEST(CliIdentify, PrintsTheIdentificationOfThePreset)
 
     EXPECT_EQ(runCli(net(sim, {"identify", "--form", "7"})).exitCode, 2);
     EXPECT_EQ(runCli(net(sim, {"identify", "extra"})).exitCode, 2);
+}
+
+namespace {
+uint32_t reflectedCrcInitZero(const QByteArray& d)
+{
+    uint32_t crc = 0;
+    for (unsigned char b : d) {
+        crc ^= b;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+}
+uint32_t le32(const QByteArray& d, int at)
+{
+    return uint32_t(uint8_t(d[at])) | uint32_t(uint8_t(d[at + 1])) << 8 | uint32_t(uint8_t(d[at + 2])) << 16
+        | uint32_t(uint8_t(d[at + 3])) << 24;
+}
+} // namespace
+
+TEST(CliFileTools, InvertAndChecksumWriteBesideTheInputWithoutACamera)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath("app.bin");
+    {
+        QFile f(in);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("abc");
+    }
+    CliResult r = runCli({"invert", in});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.trimmed(), dir.filePath("Invert_app.bin"));
+    QFile inv(dir.filePath("Invert_app.bin"));
+    ASSERT_TRUE(inv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(inv.readAll(), QByteArray("\x86\x46\xC6"));
+
+    r = runCli({"crc", in});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.trimmed(), dir.filePath("crc_app.bin"));
+    QFile out(dir.filePath("crc_app.bin"));
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    const QByteArray d = out.readAll();
+    ASSERT_EQ(d.size(), 48 + 3);
+    EXPECT_EQ(le32(d, 0), 0x5A5AA5A5u);
+    EXPECT_EQ(le32(d, 12), 3u);
+    EXPECT_EQ(le32(d, 20), reflectedCrcInitZero("abc"));
+    EXPECT_EQ(d.mid(48), QByteArray("abc"));
+
+    r = runCli({"crc", dir.filePath("missing.bin")});
+    EXPECT_EQ(r.exitCode, 1) << "a file that cannot be read is a failure, not \"done\"";
+    EXPECT_FALSE(QFile::exists(dir.filePath("crc_missing.bin")));
 }
