@@ -59,6 +59,46 @@ bool pollShortReply(DataExchange* dx, int budget)
     return false;
 }
 
+// Every transaction starts by forgetting earlier replies: a late answer to a previous
+// request must not be taken for this one's.
+void startTransaction(bool longReply)
+{
+    g_replyReceived = false;
+    if (longReply)
+        CReplyParser::instance()->clearLong();
+    else
+        CReplyParser::instance()->clearShort();
+}
+
+bool sendRequest(DataExchange* dx, const unsigned char* frame, int len)
+{
+    if (!CDevice::Write(frame, len))
+        return false;
+    dx->emitCommand(frame, 0, len);
+    return true;
+}
+
+// A request acknowledged in the short reply buffer with the value 1.
+bool acknowledged(DataExchange* dx, const unsigned char* frame, int sendLen, int budget)
+{
+    if (!sendRequest(dx, frame, sendLen) || !pollShortReply(dx, budget))
+        return false;
+    uint32_t reply = 0;
+    CReplyParser::instance()->parseValue(&reply);
+    return reply == 1;
+}
+
+// A register read: succeeds once the request went out; *replied tells whether the
+// short reply buffer holds the answer.
+bool shortRead(DataExchange* dx, const unsigned char* frame, bool* replied)
+{
+    *replied = false;
+    if (!sendRequest(dx, frame, kReadSendLen))
+        return false;
+    *replied = pollShortReply(dx, kReadPolls);
+    return true;
+}
+
 QByteArray regLogLine(const char* fmt, unsigned a, unsigned v)
 {
     return QString::asprintf(fmt, a, v).toLatin1();
@@ -133,18 +173,9 @@ void DataExchange::emitCommand(const unsigned char* bytes, int direction, int le
 bool DataExchange::writeRegister(int addr, int value)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort(); // a late answer to an earlier request is not this one's
+    startTransaction(false);
     const unsigned char* frame = CFramePacker::instance()->packWriteRegister(uint32_t(addr), uint32_t(value));
-    if (!CDevice::Write(frame, kWriteSendLen))
-        return false;
-    emitCommand(frame, 0, kWriteSendLen);
-    if (!pollShortReply(this, writePollBudget(addr)))
-        return false;
-    uint32_t reply = 0;
-    rp->parseValue(&reply);
-    if (reply != 1)
+    if (!acknowledged(this, frame, kWriteSendLen, writePollBudget(addr)))
         return false;
     return appendLog(logPath(), regLogLine("addr: %x\tvalue: %x\r\n", unsigned(addr), unsigned(value)));
 }
@@ -154,19 +185,10 @@ bool DataExchange::writeRegisterSized(int addr8, int* value, int width)
     if (!value || (width != 1 && width != 2 && width != 4))
         return false;
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
+    startTransaction(false);
     // The frame is 8..11 bytes; the rest of the 15 sent are the cleared buffer's zeros.
     const unsigned char* frame = CFramePacker::instance()->packWriteShort(uint8_t(addr8), uint32_t(*value), width);
-    if (!CDevice::Write(frame, kWriteSendLen))
-        return false;
-    emitCommand(frame, 0, kWriteSendLen);
-    if (!pollShortReply(this, kWritePolls))
-        return false;
-    uint32_t reply = 0;
-    rp->parseValue(&reply);
-    if (reply != 1)
+    if (!acknowledged(this, frame, kWriteSendLen, kWritePolls))
         return false;
     return appendLog(logPath(), regLogLine("addr: %x\tvalue: %x\r\n", unsigned(addr8), unsigned(*value)));
 }
@@ -174,32 +196,21 @@ bool DataExchange::writeRegisterSized(int addr8, int* value, int width)
 bool DataExchange::sendRawCommand(const QString& hexText)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
+    startTransaction(false);
     const int n = std::min(static_cast<int>((hexText.size() + 1) / 2), int(CFramePacker::kWriteBufSize));
     if (n <= 0)
         return false; // no command in the text: sending a frame of zeros helps nobody
     const unsigned char* frame = CFramePacker::instance()->packHexText(hexText);
     // Short commands are padded to the usual 15 bytes; a longer one goes out whole
     // instead of being cut.
-    const int sendLen = std::max(kWriteSendLen, n);
-    if (!CDevice::Write(frame, sendLen))
-        return false;
-    emitCommand(frame, 0, sendLen);
-    if (!pollShortReply(this, kWritePolls))
-        return false;
-    uint32_t reply = 0;
-    rp->parseValue(&reply);
-    return reply == 1;
+    return acknowledged(this, frame, std::max(kWriteSendLen, n), kWritePolls);
 }
 
 bool DataExchange::waitAcknowledge()
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(false); // only an acknowledgement that arrives now counts
     CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort(); // only an acknowledgement that arrives now counts
     unsigned char* buf = rp->shortReplyBuffer();
     for (int i = 0; i < kWritePolls; ++i) {
         int count = 0;
@@ -217,40 +228,31 @@ bool DataExchange::waitAcknowledge()
 bool DataExchange::readRegister(int addr, unsigned* value)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(false);
     if (value)
         *value = 0;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
-    const unsigned char* frame = CFramePacker::instance()->packReadRegister(uint32_t(addr));
-    if (!CDevice::Write(frame, kReadSendLen))
+    bool replied = false;
+    if (!shortRead(this, CFramePacker::instance()->packReadRegister(uint32_t(addr)), &replied))
         return false;
-    emitCommand(frame, 0, kReadSendLen);
-    if (pollShortReply(this, kReadPolls)) {
-        uint32_t v = 0;
-        rp->parseValue(&v);
-        if (value)
-            *value = v;
-    }
+    uint32_t v = 0;
+    if (replied && value && CReplyParser::instance()->parseValue(&v))
+        *value = v;
     return true;
 }
 
 bool DataExchange::readRegisterBytes(int addr, char* buf, int cap, int* len)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(false);
     if (len)
         *len = 0;
     if (!buf)
         return false;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
-    const unsigned char* frame = CFramePacker::instance()->packReadRegister(uint32_t(addr));
-    if (!CDevice::Write(frame, kReadSendLen))
+    bool replied = false;
+    if (!shortRead(this, CFramePacker::instance()->packReadRegister(uint32_t(addr)), &replied))
         return false;
-    emitCommand(frame, 0, kReadSendLen);
-    if (pollShortReply(this, kReadPolls))
-        rp->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
+    if (replied)
+        CReplyParser::instance()->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
     return true;
 }
 
@@ -266,56 +268,44 @@ bool DataExchange::readShortRegister(int addr8, unsigned* value)
 bool DataExchange::readShortRegister64(int addr8, unsigned long long* value)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(false);
     if (value)
         *value = 0;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
     // 7-byte frame followed by 4 zero bytes of the cleared buffer.
-    const unsigned char* frame = CFramePacker::instance()->packReadShort(uint8_t(addr8));
-    if (!CDevice::Write(frame, kReadSendLen))
+    bool replied = false;
+    if (!shortRead(this, CFramePacker::instance()->packReadShort(uint8_t(addr8)), &replied))
         return false;
-    emitCommand(frame, 0, kReadSendLen);
-    if (pollShortReply(this, kReadPolls)) {
-        uint64_t v = 0;
-        rp->parseValue64(&v);
-        if (value)
-            *value = v;
-    }
+    uint64_t v = 0;
+    if (replied && value && CReplyParser::instance()->parseValue64(&v))
+        *value = v;
     return true;
 }
 
 bool DataExchange::readShortRegisterBytes(int addr8, char* buf, int cap, int* len)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(false);
     if (len)
         *len = 0;
     if (!buf)
         return false;
-    CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
-    const unsigned char* frame = CFramePacker::instance()->packReadShort(uint8_t(addr8));
-    if (!CDevice::Write(frame, kReadSendLen))
+    bool replied = false;
+    if (!shortRead(this, CFramePacker::instance()->packReadShort(uint8_t(addr8)), &replied))
         return false;
-    emitCommand(frame, 0, kReadSendLen);
-    if (pollShortReply(this, kReadPolls))
-        rp->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
+    if (replied)
+        CReplyParser::instance()->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
     return true;
 }
 
 bool DataExchange::readShortRegisterLong(int addr8, char* dst, int cap)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(true);
     if (!dst)
         return false;
     CReplyParser* rp = CReplyParser::instance();
-    rp->clearLong();
-    const unsigned char* frame = CFramePacker::instance()->packReadShort(uint8_t(addr8));
-    if (!CDevice::Write(frame, kReadSendLen))
+    if (!sendRequest(this, CFramePacker::instance()->packReadShort(uint8_t(addr8)), kReadSendLen))
         return false;
-    emitCommand(frame, 0, kReadSendLen);
     unsigned char* buf = rp->longReplyBuffer();
     for (int i = 0; i < kReadPolls; ++i) {
         int count = 0;
@@ -340,17 +330,14 @@ bool DataExchange::readShortRegisterLong(int addr8, char* dst, int cap)
 bool DataExchange::writeBlock(int cmd, const void* data, int n)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(false);
     CReplyParser* rp = CReplyParser::instance();
-    rp->clearShort();
     // Same rules as the packer, so that what is sent, announced and logged agree.
     n = std::clamp(n, 0, CFramePacker::kMaxBlockData);
     if (!data)
         n = 0;
-    const unsigned char* frame = CFramePacker::instance()->packBlock(uint8_t(cmd), data, n);
-    if (!CDevice::Write(frame, n + 6))
+    if (!sendRequest(this, CFramePacker::instance()->packBlock(uint8_t(cmd), data, n), n + 6))
         return false;
-    emitCommand(frame, 0, n + 6);
     bool logsOk = CComonFun::appendFile(dataLogPath(), static_cast<const char*>(data), n);
     logsOk = CComonFun::appendFile(updateLogPath(), nullptr, 0) && logsOk;
     // The core got the block, so its answer is collected even when the logs failed:
@@ -368,17 +355,14 @@ bool DataExchange::writeBlock(int cmd, const void* data, int n)
 bool DataExchange::readBlock(int cmd, void* dst, int cap, int* len)
 {
     QMutexLocker lock(&m_lock);
-    g_replyReceived = false;
+    startTransaction(true);
     if (len)
         *len = 0;
     if (!dst || cap <= 0)
         return false;
     CReplyParser* rp = CReplyParser::instance();
-    rp->clearLong();
-    const unsigned char* frame = CFramePacker::instance()->packBlock(uint8_t(cmd), nullptr, 0);
-    if (!CDevice::Write(frame, 6))
+    if (!sendRequest(this, CFramePacker::instance()->packBlock(uint8_t(cmd), nullptr, 0), 6))
         return false;
-    emitCommand(frame, 0, 6);
     unsigned char* buf = rp->longReplyBuffer();
     int received = 0; // keeps what the link reported last
     for (int i = 0; i < kBlockReadPolls; ++i) {
