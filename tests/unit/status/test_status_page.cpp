@@ -2,7 +2,7 @@
 #include "CModuleRecord.h"
 #include "CameraInfoDataManager.h"
 #include "DeviceRunner.h"
-#include "MessageLog.h"
+#include "GuiTestSupport.h"
 #include "SimLink.h"
 #include "StatusPageWidget.h"
 #include "TestSupport.h"
@@ -60,15 +60,15 @@ protected:
     {
         mgr = CameraInfoDataManager::instance();
         mgr->onDisconnectCameraInfoManagerPostEvent();
-        irtest::takeMessages();
+        guitest::takeMessages();
         page = std::make_unique<StatusPageWidget>();
-        pageMessages = irtest::takeMessages();
+        pageMessages = guitest::takeMessages();
     }
     void TearDown() override
     {
         page.reset();
         mgr->onDisconnectCameraInfoManagerPostEvent();
-        irtest::takeMessages();
+        guitest::takeMessages();
     }
     // Identifies the virtual camera and has the page show it, as the main window does.
     void identify(irtest::SimLink& sim)
@@ -122,7 +122,7 @@ TEST_F(StatusPage, RecordFolderMadeOnceWithMessage)
     EXPECT_EQ(pageMessages, QList<Msg>({{"提示", "文件夹../module_info/" + date + "已创建!"}}));
     // A second page finds the folder and says nothing.
     StatusPageWidget again;
-    EXPECT_TRUE(irtest::takeMessages().isEmpty());
+    EXPECT_TRUE(guitest::takeMessages().isEmpty());
     EXPECT_EQ(again.recordFolder(), page->recordFolder());
 }
 
@@ -131,7 +131,7 @@ TEST_F(StatusPage, RecordFolderThatCannotBeMadeIsReported)
     irtest::ScopedDataRoot other;
     ASSERT_TRUE(CComonFun::writeFile(other.file("module_info"), "a file, not a folder"));
     StatusPageWidget blocked;
-    const auto msgs = irtest::takeMessages();
+    const auto msgs = guitest::takeMessages();
     ASSERT_EQ(msgs.size(), 1);
     EXPECT_EQ(msgs[0].first, "错误");
     EXPECT_EQ(msgs[0].second, "文件夹../module_info/" + CComonFun::dateStamp() + "创建失败!");
@@ -143,7 +143,7 @@ TEST_F(StatusPage, EveryActionWithoutIdentificationWarns)
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
     child<QPushButton>(page.get(), "m_pBtnUpdate")->click();
     show->click();
-    EXPECT_EQ(irtest::takeMessages(), QList<Msg>({kNoDevice, kNoDevice, kNoDevice}));
+    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({kNoDevice, kNoDevice, kNoDevice}));
     // Nothing to show: the button is back to its resting state and no timer runs.
     EXPECT_FALSE(show->isChecked());
     EXPECT_EQ(show->text(), "显示状态");
@@ -162,9 +162,9 @@ TEST_F(StatusPage, ShowsIdentificationAndSavesExactRecord)
     EXPECT_EQ(text(page.get(), "m_pLabVer0"), "1.2.3");
     EXPECT_EQ(text(page.get(), "m_pLabVer5"), "20231212");
 
-    irtest::takeMessages();
+    guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    EXPECT_EQ(irtest::takeMessages(), QList<Msg>({{"提示", "已保存!"}}));
+    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({{"提示", "已保存!"}}));
     const QByteArray expected =
         "SerialNum:    2024a001\r\n"
         "ModuleInfo:    0110220000\r\n"
@@ -211,9 +211,9 @@ TEST_F(StatusPage, HostileSerialIsSavedInsideTheRecordFolder)
     irtest::SimLink sim("hostile", 1);
     identify(sim);
     EXPECT_EQ(text(page.get(), "m_pLabSerialValue"), QString::fromLatin1("..\x01/"));
-    irtest::takeMessages();
+    guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    EXPECT_EQ(irtest::takeMessages(), QList<Msg>({{"提示", "已保存!"}}));
+    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({{"提示", "已保存!"}}));
     QDirIterator it(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     QStringList written;
     while (it.hasNext()) {
@@ -232,9 +232,9 @@ TEST_F(StatusPage, FailedSaveIsReportedAndAddsNoRow)
     identify(sim);
     // A folder where the record file should be: it cannot be opened for writing.
     ASSERT_TRUE(QDir().mkpath(page->recordFolder() + "/2024a001.txt"));
-    irtest::takeMessages();
+    guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    EXPECT_EQ(irtest::takeMessages(), QList<Msg>({{"提示", "保存失败!"}}));
+    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({{"提示", "保存失败!"}}));
     EXPECT_EQ(child<QTableWidget>(page.get(), "m_pTabSerialNum")->rowCount(), 0);
 }
 
@@ -245,9 +245,9 @@ TEST_F(StatusPage, SaveWithoutSerialNumberIsRefused)
     ASSERT_TRUE(irsim::FaultSpec::parse("noreply@short:0x84", &spec, nullptr));
     sim.camera().faults().add(spec);
     identify(sim);
-    irtest::takeMessages();
+    guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    const auto msgs = irtest::takeMessages();
+    const auto msgs = guitest::takeMessages();
     ASSERT_EQ(msgs.size(), 1);
     EXPECT_NE(msgs[0].second, "已保存!");
     EXPECT_TRUE(QDir(page->recordFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
@@ -284,7 +284,7 @@ TEST_F(StatusPage, LiveValuesFollowTheFrameRecord)
     EXPECT_FALSE(timer->isActive());
     EXPECT_EQ(text(page.get(), "m_pLabFpaValue"), "");
     EXPECT_EQ(text(page.get(), "m_pLabTecValue"), "");
-    EXPECT_TRUE(irtest::takeMessages().isEmpty());
+    EXPECT_TRUE(guitest::takeMessages().isEmpty());
 }
 
 TEST_F(StatusPage, DisconnectClearsDisplayAndStopsLiveValues)
@@ -313,7 +313,7 @@ TEST_F(StatusPage, UpdateRunsOffTheGuiThreadAndRefreshes)
     const irsim::Identity* next = irsim::findPreset("type0");
     ASSERT_NE(next, nullptr);
     sim.camera().core().setIdentity(*next);
-    irtest::takeMessages();
+    guitest::takeMessages();
 
     bool sawDisabled = false;
     QObject::connect(DeviceRunner::instance(), &DeviceRunner::signalBusyChanged, page.get(), [&](bool busy) {
@@ -322,7 +322,7 @@ TEST_F(StatusPage, UpdateRunsOffTheGuiThreadAndRefreshes)
     });
     QPushButton* update = child<QPushButton>(page.get(), "m_pBtnUpdate");
     update->click();
-    EXPECT_EQ(irtest::takeMessages(),
+    EXPECT_EQ(guitest::takeMessages(),
               QList<Msg>({{"提示", "机芯数据更新,等待所有信息显示完后点击Save保存"}}));
     EXPECT_TRUE(sawDisabled);
     ASSERT_TRUE(DeviceRunner::instance()->waitIdle(30000));
