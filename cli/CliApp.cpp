@@ -47,6 +47,7 @@ const CommandTable& commands()
         CommandTable t;
         addRegisterCommands(t);
         addFileCommands(t);
+        addTransferCommands(t);
         return t;
     }();
     return table;

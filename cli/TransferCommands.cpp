@@ -1,0 +1,214 @@
+#include "CliApp.h"
+#include "CliCommand.h"
+
+#include "FileTransfer.h"
+#include "ModuleInteract.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QObject>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+
+namespace irbench_cli {
+
+namespace {
+
+constexpr int kMinSelector = 1;
+constexpr int kMaxSelector = 10;
+
+// Progress lines and the sequences' messages go to stderr; stdout keeps the result.
+class CliTransferContext : public TransferContext {
+public:
+    CliTransferContext(std::ostream& err, const char* label)
+        : m_err(err)
+        , m_label(label)
+    {
+    }
+    void setProgress(int percent) override
+    {
+        if (percent == m_last)
+            return;
+        m_last = percent;
+        m_err << m_label << " " << percent << "%\n";
+        m_err.flush();
+    }
+    void message(const QString& title, const QString& text) override
+    {
+        m_err << title.toStdString() << ": " << text.toStdString() << "\n";
+    }
+
+private:
+    std::ostream& m_err;
+    const char* m_label;
+    int m_last = -1;
+};
+
+bool selectorArg(Context& c, size_t i, int* selector)
+{
+    unsigned long long v = 0;
+    if (!number(c, i, kMaxSelector, &v, "数据选择"))
+        return false;
+    if (v < kMinSelector)
+        return usageError(c, "数据选择须为 1 到 10 (1 坏点表, 2-5 OCC1-4, 6-9 K1-4, 10 数据区)");
+    *selector = int(v);
+    return true;
+}
+
+std::string hexByte(unsigned char b)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02x", b);
+    return buf;
+}
+
+// Compares what was written with what came back; prints the first difference.
+int compareReadBack(Context& c, const QByteArray& written, const QByteArray& back)
+{
+    const int common = std::min(written.size(), back.size());
+    for (int i = 0; i < common; ++i) {
+        if (written[i] != back[i]) {
+            c.err << "校验失败: 偏移 " << hex32(unsigned(i), false) << " 处不同, 写入 "
+                  << hexByte(uchar(written[i])) << ", 读回 " << hexByte(uchar(back[i])) << "\n";
+            return int(ExitDevice);
+        }
+    }
+    if (written.size() != back.size()) {
+        c.err << "校验失败: 写入 " << written.size() << " 字节, 读回 " << back.size() << " 字节 (偏移 "
+              << hex32(unsigned(common), false) << " 起不同)\n";
+        return int(ExitDevice);
+    }
+    c.out << "校验通过: " << back.size() << " 字节一致\n";
+    return int(ExitOk);
+}
+
+bool prepWriteFile(Context& c, Action* act)
+{
+    const auto& a = c.opt.args;
+    if (a.size() < 2)
+        return usageError(c, "参数个数不对: write-file ADDR FILE [--reload] [--verify SELECTOR]");
+    unsigned long long addr = 0;
+    if (!number(c, 0, 0xFFFFFFFFull, &addr, "地址"))
+        return false;
+    bool reload = false;
+    int verify = 0;
+    for (size_t i = 2; i < a.size(); ++i) {
+        if (a[i] == "--reload") {
+            reload = true;
+        } else if (a[i] == "--verify") {
+            if (i + 1 >= a.size())
+                return usageError(c, "--verify 缺少数据选择");
+            if (!selectorArg(c, ++i, &verify))
+                return false;
+        } else {
+            return usageError(c, "未知参数 " + a[i]);
+        }
+    }
+
+    // The whole file is read before anything is connected.
+    const QString path = QString::fromStdString(a[1]);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        c.err << "文件打开失败: " << a[1] << "\n";
+        return false;
+    }
+    if (file.size() > qint64(INT_MAX)) {
+        c.err << "文件过大: " << a[1] << "\n";
+        return false;
+    }
+    auto data = std::make_shared<QByteArray>(file.readAll());
+    if (data->size() != file.size()) {
+        c.err << "文件读取失败: " << a[1] << "\n";
+        return false;
+    }
+    if (data->isEmpty()) {
+        c.err << "文件为空, 未写入: " << a[1] << "\n";
+        return false;
+    }
+    if (!ModuleInteract::fitsArea(uint32_t(addr), data->size())) {
+        const uint32_t end = ModuleInteract::areaEnd(uint32_t(addr));
+        c.err << "文件大小 " << data->size() << " 字节超出目标区域 (" << hex32(addr, false) << " 到 "
+              << hex32(end, false) << "), 未写入\n";
+        return false;
+    }
+
+    *act = [addr, reload, verify, data](Context& c) {
+        ModuleInteract* mi = ModuleInteract::instance();
+        int last = -1;
+        QObject progressContext;
+        QObject::connect(mi, &ModuleInteract::signalFileHasWriteBlocks, &progressContext,
+                         [&c, &last](int percent) {
+                             if (percent == last)
+                                 return;
+                             last = percent;
+                             c.err << "写入 " << percent << "%\n";
+                             c.err.flush();
+                         },
+                         Qt::DirectConnection);
+        const bool ok = mi->writeBlocksAt(uint32_t(addr), reload ? 1 : 0,
+                                          reinterpret_cast<const unsigned char*>(data->constData()),
+                                          data->size());
+        if (!ok) {
+            c.err << "写入失败: " << mi->lastErrorText().toStdString() << "\n";
+            return int(ExitDevice);
+        }
+        if (mi->state() != ModuleInteract::StateIdle) {
+            c.err << "数据已写入, 但" << mi->lastErrorText().toStdString() << ", 机芯可能仍在升级模式\n";
+            return int(ExitDevice);
+        }
+        c.out << "已写入 " << data->size() << " 字节到 " << hex32(addr, true) << "\n";
+        if (verify == 0)
+            return int(ExitOk);
+        CliTransferContext ctx(c.err, "读回");
+        QByteArray back;
+        if (!readBackToMemory(ctx, verify, &back)) {
+            c.err << "校验失败: 数据读回失败\n";
+            return int(ExitDevice);
+        }
+        return compareReadBack(c, *data, back);
+    };
+    return true;
+}
+
+bool prepReadBack(Context& c, Action* act)
+{
+    int selector = 0;
+    if (!selectorArg(c, 0, &selector))
+        return false;
+    const QString path = QString::fromStdString(c.opt.args[1]);
+    const QFileInfo info(path);
+    if (!info.absoluteDir().exists()) {
+        c.err << "文件打开失败: 目录不存在 " << info.absolutePath().toStdString() << "\n";
+        return false;
+    }
+    if (info.isDir()) {
+        c.err << "文件打开失败: " << c.opt.args[1] << " 是目录\n";
+        return false;
+    }
+    *act = [selector, path](Context& c) {
+        CliTransferContext ctx(c.err, "读取");
+        if (!readBackToFile(ctx, selector, path))
+            return int(ExitDevice);
+        c.out << "已读回 " << QFileInfo(path).size() << " 字节到 " << path.toStdString() << "\n";
+        return int(ExitOk);
+    };
+    return true;
+}
+
+} // namespace
+
+void addTransferCommands(CommandTable& t)
+{
+    t["write-file"] = {-1, "write-file ADDR FILE [--reload] [--verify SEL]",
+                       "升级模式写文件到机芯 (进度在 stderr); --verify 写后读回逐字节比较", true, prepWriteFile};
+    t["read-back"] = {2, "read-back SELECTOR FILE",
+                      "读回数据到文件 (1 坏点表, 2-5 OCC1-4, 6-9 K1-4, 10 数据区)", true, prepReadBack};
+}
+
+} // namespace irbench_cli

@@ -1,0 +1,361 @@
+#include "FileTransfer.h"
+
+#include "CFramePacker.h"
+#include "DataExchange.h"
+#include "ModuleInteract.h"
+#include "Pace.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const QString kTitle = QStringLiteral("提示");
+
+constexpr int kEnterRegister = 0xF0E0;
+constexpr int kConfirmRegister = 0xF0E1;
+constexpr int kCmdAddress = 0xE3;
+constexpr int kCmdSize = 0xE4;
+constexpr int kCmdData = 0xEE;
+constexpr int kCmdEnd = 0xE5;
+constexpr int kCmdExit = 0xE6;
+constexpr int kCmdReadStart = 0xE8;
+constexpr int kCmdReadLength = 0xE9;
+constexpr int kCmdReadBlock = 0xEA;
+constexpr int kCmdReadEnd = 0xEB;
+constexpr int kBlock = ModuleInteract::kBlockSize;
+constexpr int kReadBufSize = 260; // one long reply's payload fits
+
+constexpr int kOccStartRegister = 0xF020;
+constexpr int kOccPrepareRegister = 0x2001;
+constexpr double kOccRunMs = 360000.0; // the core needs six minutes per correction
+constexpr double kOccTickMs = 1000.0;
+
+// Ends a failed sequence: the step's message, then the exit so that the core does
+// not stay in upgrade mode (its result does not change the outcome).
+bool failAndExit(TransferContext& ctx, const QString& text)
+{
+    ctx.message(kTitle, text);
+    DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
+    return false;
+}
+
+bool finishWithExit(TransferContext& ctx)
+{
+    if (!DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0)) {
+        ctx.message(kTitle, QStringLiteral("退出升级失败"));
+        return false;
+    }
+    return true;
+}
+
+bool enterAndConfirm(TransferContext& ctx)
+{
+    DataExchange* dx = DataExchange::instance();
+    if (!dx->writeRegister(kEnterRegister, 1))
+        return failAndExit(ctx, QStringLiteral("进入升级模式失败"));
+    if (!dx->writeRegister(kConfirmRegister, 1))
+        return failAndExit(ctx, QStringLiteral("进入升级模式写入失败"));
+    return true;
+}
+
+QString hexAddress(uint32_t a)
+{
+    return QStringLiteral("0x") + QString::number(a, 16).toUpper().rightJustified(7, QLatin1Char('0'));
+}
+
+QString tooLargeText(uint32_t address, qint64 size)
+{
+    if (address >= ModuleInteract::kFlashEnd)
+        return QStringLiteral("目标地址 %1 超出机芯存储范围，未写入").arg(hexAddress(address));
+    const qint64 room = qint64(ModuleInteract::areaEnd(address)) - qint64(address);
+    return QStringLiteral("文件大小 %1 字节超出目标区域（%2 起最多 %3 字节），未写入")
+        .arg(size).arg(hexAddress(address)).arg(room);
+}
+
+// Where read-back bytes go: a file that replaces the old one only when complete, or
+// memory.
+class ReadSink {
+public:
+    virtual ~ReadSink() = default;
+    virtual bool open() = 0;
+    virtual bool append(const char* data, int len) = 0;
+    virtual bool finish() = 0;
+    virtual void discard() = 0;
+};
+
+class FileSink : public ReadSink {
+public:
+    explicit FileSink(const QString& path)
+        : m_file(path)
+    {
+        m_file.setDirectWriteFallback(true); // a writable file in a read-only folder
+    }
+    bool open() override { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate); }
+    bool append(const char* data, int len) override { return m_file.write(data, len) == len; }
+    bool finish() override { return m_file.commit(); }
+    void discard() override
+    {
+        if (m_file.isOpen())
+            m_file.cancelWriting();
+    }
+
+private:
+    QSaveFile m_file;
+};
+
+class MemorySink : public ReadSink {
+public:
+    explicit MemorySink(QByteArray* out) : m_out(out) {}
+    bool open() override
+    {
+        m_out->clear();
+        return true;
+    }
+    bool append(const char* data, int len) override
+    {
+        m_out->append(data, len);
+        return true;
+    }
+    bool finish() override { return true; }
+    void discard() override {}
+
+private:
+    QByteArray* m_out;
+};
+
+bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVariant variant)
+{
+    DataExchange* dx = DataExchange::instance();
+    ctx.setProgress(0);
+    if (!enterAndConfirm(ctx))
+        return false;
+    const unsigned char sel = static_cast<unsigned char>(selector);
+    if (!dx->writeBlock(kCmdReadStart, &sel, 1))
+        return failAndExit(ctx, QStringLiteral("读取开始失败"));
+    if (variant == ReadBackVariant::VideoPage)
+        Pace::sleepMs(1000);
+
+    unsigned char buf[kReadBufSize];
+    int len = 0;
+    if (!dx->readBlock(kCmdReadLength, buf, kReadBufSize, &len))
+        return failAndExit(ctx, QStringLiteral("查询文件长度失败"));
+    uint32_t total = 0;
+    for (int i = 0; i < len; ++i)
+        total = (total << 8) | buf[i];
+    if (total > ModuleInteract::kFlashEnd) {
+        // More than the whole flash: a garbled answer, not something to wait for.
+        return failAndExit(ctx, QStringLiteral("机芯回报的数据长度 %1 字节无效").arg(total));
+    }
+
+    if (!sink.open())
+        return failAndExit(ctx, QStringLiteral("文件打开失败"));
+    if (total == 0) {
+        // Nothing stored: asking for a block would only wait out the poll budget.
+        sink.discard();
+        dx->writeBlock(kCmdReadEnd, nullptr, 0);
+        return failAndExit(ctx, QStringLiteral("机芯中没有该数据（长度为 0），未保存文件"));
+    }
+
+    uint32_t received = 0;
+    while (received < total) {
+        if (ctx.cancelled()) {
+            // The program is closing: no message, just leave upgrade mode.
+            sink.discard();
+            dx->writeBlock(kCmdReadEnd, nullptr, 0);
+            dx->writeBlock(kCmdExit, nullptr, 0);
+            return false;
+        }
+        if (!dx->readBlock(kCmdReadBlock, buf, kReadBufSize, &len) || len <= 0) {
+            sink.discard();
+            return failAndExit(ctx, QStringLiteral("文件读取失败"));
+        }
+        if (!sink.append(reinterpret_cast<const char*>(buf), len)) {
+            sink.discard();
+            return failAndExit(ctx, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
+        }
+        received += uint32_t(len);
+        ctx.setProgress(int(std::min<uint64_t>(100, uint64_t(received) * 100 / total)));
+    }
+
+    if (!dx->writeBlock(kCmdReadEnd, nullptr, 0)) {
+        sink.discard();
+        return failAndExit(ctx, QStringLiteral("读取结束失败"));
+    }
+    if (!sink.finish()) {
+        dx->writeBlock(kCmdExit, nullptr, 0);
+        ctx.message(kTitle, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
+        return false;
+    }
+    return finishWithExit(ctx);
+}
+
+} // namespace
+
+bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !ModuleInteract::fitsArea(address, info.size())) {
+        ctx.message(kTitle, tooLargeText(address, info.size()));
+        return false;
+    }
+    if (address >= ModuleInteract::kFlashEnd) {
+        ctx.message(kTitle, tooLargeText(address, 0));
+        return false;
+    }
+
+    DataExchange* dx = DataExchange::instance();
+    if (!enterAndConfirm(ctx))
+        return false;
+    unsigned char word[4];
+    writeU32BE(address, word);
+    if (!dx->writeBlock(kCmdAddress, word, 4))
+        return failAndExit(ctx, QStringLiteral("发送升级地址失败"));
+
+    ctx.setProgress(0);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failAndExit(ctx, QStringLiteral("文件打开失败"));
+    const qint64 size = file.size();
+    if (size <= 0)
+        return failAndExit(ctx, QStringLiteral("文件为空，未写入"));
+    if (!ModuleInteract::fitsArea(address, size)) // changed since it was checked
+        return failAndExit(ctx, tooLargeText(address, size));
+    const qint64 blocks = (size + kBlock - 1) / kBlock;
+
+    writeU32BE(uint32_t(size), word);
+    if (!dx->writeBlock(kCmdSize, word, 4))
+        return failAndExit(ctx, QStringLiteral("发送升级包个数失败"));
+
+    char buf[kBlock];
+    qint64 count = 0;
+    for (;;) {
+        if (ctx.cancelled()) {
+            // The program is closing; without the end step the core discards the data.
+            dx->writeBlock(kCmdExit, nullptr, 0);
+            return false;
+        }
+        const qint64 got = file.read(buf, kBlock);
+        if (got < 0)
+            return failAndExit(ctx, QStringLiteral("文件读取失败"));
+        if (!dx->writeBlock(kCmdData, buf, int(got)))
+            return failAndExit(ctx, QStringLiteral("文件写入失败"));
+        ++count;
+        ctx.setProgress(int(std::min<qint64>(100, count * 100 / blocks)));
+        if (got != kBlock)
+            break;
+    }
+    file.close();
+    if (!dx->writeBlock(kCmdEnd, nullptr, 0))
+        return failAndExit(ctx, QStringLiteral("升级结束失败"));
+    return finishWithExit(ctx);
+}
+
+bool readBackToFile(TransferContext& ctx, int selector, const QString& path, ReadBackVariant variant)
+{
+    FileSink sink(path);
+    return readBack(ctx, selector, sink, variant);
+}
+
+bool readBackToMemory(TransferContext& ctx, int selector, QByteArray* out, ReadBackVariant variant)
+{
+    if (!out)
+        return false;
+    MemorySink sink(out);
+    return readBack(ctx, selector, sink, variant);
+}
+
+bool runOccCorrection(TransferContext& ctx, int n)
+{
+    if (n < 1 || n > 4)
+        return false;
+    DataExchange* dx = DataExchange::instance();
+    ctx.setProgress(0);
+    dx->writeRegister(kOccPrepareRegister, 0); // not every core acknowledges it
+    Pace::sleepMs(1000);
+    if (!dx->writeRegister(kOccStartRegister, 0x100 + n)) {
+        ctx.message(kTitle, QStringLiteral("做Occ%1失败：机芯未确认校正命令").arg(n));
+        return false;
+    }
+    for (double waited = 0; waited < kOccRunMs; waited += kOccTickMs) {
+        const int left = int((kOccRunMs - waited) / 1000.0 + 0.5);
+        ctx.setStatus(QStringLiteral("Occ%1 校正中，剩余 %2 分 %3 秒")
+                          .arg(n).arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0')));
+        ctx.setProgress(int(waited * 100 / kOccRunMs));
+        if (ctx.cancelled()) {
+            ctx.setStatus(QString());
+            return false;
+        }
+        Pace::sleepMs(kOccTickMs);
+    }
+    ctx.setStatus(QString());
+    ctx.setProgress(100);
+    return true;
+}
+
+bool isDatPath(const QString& path)
+{
+    return path.endsWith(QLatin1String("dat"), Qt::CaseSensitive);
+}
+
+QString datBinaryPath(const QString& textPath)
+{
+    const int dot = textPath.lastIndexOf(QLatin1Char('.'));
+    const int slash = std::max(textPath.lastIndexOf(QLatin1Char('/')), textPath.lastIndexOf(QLatin1Char('\\')));
+    if (dot < 0 || dot < slash) // no extension in the file name itself
+        return textPath + QStringLiteral(".bin");
+    return textPath.left(dot + 1) + QStringLiteral("bin");
+}
+
+bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath)
+{
+    if (valueBytes != 2 && valueBytes != 4)
+        return false;
+    QFile text(textPath);
+    if (!text.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QString outPath = datBinaryPath(textPath);
+    QSaveFile out(outPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+
+    QByteArray bytes;
+    char line[32];
+    for (;;) {
+        // At most 31 characters per read: a longer line counts as several.
+        const qint64 got = text.readLine(line, sizeof(line));
+        if (got <= 0)
+            break;
+        int i = 0;
+        while (i < got && (line[i] == ' ' || line[i] == '\t' || line[i] == '\n' || line[i] == '\r'
+                           || line[i] == '\v' || line[i] == '\f'))
+            ++i;
+        if (i == got)
+            continue; // a blank line carries no value
+        bool negative = false;
+        if (line[i] == '+' || line[i] == '-') {
+            negative = line[i] == '-';
+            ++i;
+        }
+        uint32_t v = 0;
+        for (; i < got && line[i] >= '0' && line[i] <= '9'; ++i)
+            v = v * 10u + uint32_t(line[i] - '0');
+        if (negative)
+            v = 0u - v;
+        if (valueBytes == 4) {
+            bytes.append(char(v >> 24));
+            bytes.append(char(v >> 16));
+        }
+        bytes.append(char(v >> 8));
+        bytes.append(char(v));
+    }
+    if (out.write(bytes) != bytes.size() || !out.commit())
+        return false;
+    if (binPath)
+        *binPath = outPath;
+    return true;
+}
