@@ -1,80 +1,13 @@
-// Round trips against the virtual camera over real TCP with a 1 ms poll interval.
-// A transaction can never be faster than its polls (the pause comes before each
-// read), so each figure is reported against that floor, measured in the same run by
-// BM_PollFloor: overhead_pct = (time per transaction - polls x floor) / (polls x floor).
-#include "CComonFun.h"
-#include "CDevice.h"
-#include "CNetConnect.h"
+// Register and block round trips against the virtual camera (see BenchRig.h).
+#include "BenchRig.h"
 #include "DataExchange.h"
-#include "Pace.h"
-#include "VirtualCamera.h"
 
-#include <QTemporaryDir>
-#include <benchmark/benchmark.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
+using irbench_bench::reportAgainstFloor;
+using irbench_bench::rig;
+
 namespace {
-
-constexpr double kPollMs = 1.0;
-
-struct Rig {
-    QTemporaryDir root;
-    std::unique_ptr<irsim::VirtualCamera> cam;
-    CNetConnect link;
-    double floorMs = 0; // measured cost of one poll pause
-
-    Rig()
-    {
-        CComonFun::setDataRoot(root.path());
-        Pace::setScale(1.0);
-        DataExchange::setPollIntervalMs(kPollMs);
-        irsim::CameraOptions o;
-        o.net.port = 0;
-        cam = std::make_unique<irsim::VirtualCamera>(o);
-        std::string err;
-        if (!cam->start(&err)) {
-            std::fprintf(stderr, "virtual camera: %s\n", err.c_str());
-            std::exit(1);
-        }
-        NetLoginParams p;
-        p.ip = "127.0.0.1";
-        p.port = cam->port();
-        p.user = "admin";
-        p.password = "admin";
-        if (!link.Login(p)) {
-            std::fprintf(stderr, "login failed\n");
-            std::exit(1);
-        }
-        CDevice::SetConnect(&link);
-        // The floor: what one nominal 1 ms pause really costs on this machine.
-        const int n = 400;
-        const auto t0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < n; ++i)
-            Pace::sleepMs(kPollMs);
-        floorMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / n;
-    }
-};
-
-Rig& rig()
-{
-    static Rig r;
-    return r;
-}
-
-void report(benchmark::State& state, std::chrono::steady_clock::duration spent, int polls)
-{
-    const double perOp = std::chrono::duration<double, std::milli>(spent).count() / double(state.iterations());
-    const double floor = polls * rig().floorMs;
-    state.counters["ms_per_op"] = perOp;
-    state.counters["floor_ms"] = floor;
-    state.counters["nominal_floor_ms"] = polls * kPollMs;
-    state.counters["overhead_pct"] = 100.0 * (perOp - floor) / floor;
-}
 
 bool enterAndAnnounce(uint32_t size)
 {
@@ -89,14 +22,6 @@ bool enterAndAnnounce(uint32_t size)
 }
 
 } // namespace
-
-static void BM_PollFloor(benchmark::State& state)
-{
-    rig();
-    for (auto _ : state)
-        Pace::sleepMs(kPollMs);
-}
-BENCHMARK(BM_PollFloor)->Unit(benchmark::kMillisecond);
 
 // One register write acknowledged with 1: one poll.
 static void BM_RegisterWrite(benchmark::State& state)
@@ -114,7 +39,7 @@ static void BM_RegisterWrite(benchmark::State& state)
             return;
         }
     }
-    report(state, spent, 1);
+    reportAgainstFloor(state, spent, 1);
 }
 BENCHMARK(BM_RegisterWrite)->Unit(benchmark::kMillisecond);
 
@@ -153,7 +78,7 @@ static void BM_BlockRoundTrip(benchmark::State& state)
         ++sent;
     }
     dx->writeBlock(0xE6, nullptr, 0);
-    report(state, spent, 1);
+    reportAgainstFloor(state, spent, 1);
 }
 BENCHMARK(BM_BlockRoundTrip)->Unit(benchmark::kMillisecond);
 

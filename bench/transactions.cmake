@@ -1,2 +1,2 @@
 add_executable(bench_transactions ${CMAKE_CURRENT_LIST_DIR}/bench_transactions.cpp)
-target_link_libraries(bench_transactions PRIVATE irbench_link irbench_protocol irbench_simcore benchmark::benchmark)
+target_link_libraries(bench_transactions PRIVATE irbench_benchrig)

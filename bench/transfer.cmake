@@ -1,2 +1,2 @@
 add_executable(bench_transfer ${CMAKE_CURRENT_LIST_DIR}/bench_transfer.cpp)
-target_link_libraries(bench_transfer PRIVATE irbench_link irbench_protocol irbench_simcore benchmark::benchmark)
+target_link_libraries(bench_transfer PRIVATE irbench_benchrig)
