@@ -225,55 +225,19 @@ bool DataExchange::waitAcknowledge()
     return false;
 }
 
-bool DataExchange::readRegister(int addr, unsigned* value)
+// Register reads succeed once the request went out; without an answer the value is
+// 0 (lastReplyReceived() tells the two apart).
+bool DataExchange::readValue(bool shortAddress, int addr, uint64_t* value)
 {
     QMutexLocker lock(&m_lock);
     startTransaction(false);
     if (value)
         *value = 0;
+    // A short read is a 7-byte frame followed by 4 zero bytes of the cleared buffer.
+    CFramePacker* packer = CFramePacker::instance();
+    const unsigned char* frame = shortAddress ? packer->packReadShort(uint8_t(addr)) : packer->packReadRegister(uint32_t(addr));
     bool replied = false;
-    if (!shortRead(this, CFramePacker::instance()->packReadRegister(uint32_t(addr)), &replied))
-        return false;
-    uint32_t v = 0;
-    if (replied && value && CReplyParser::instance()->parseValue(&v))
-        *value = v;
-    return true;
-}
-
-bool DataExchange::readRegisterBytes(int addr, char* buf, int cap, int* len)
-{
-    QMutexLocker lock(&m_lock);
-    startTransaction(false);
-    if (len)
-        *len = 0;
-    if (!buf)
-        return false;
-    bool replied = false;
-    if (!shortRead(this, CFramePacker::instance()->packReadRegister(uint32_t(addr)), &replied))
-        return false;
-    if (replied)
-        CReplyParser::instance()->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
-    return true;
-}
-
-bool DataExchange::readShortRegister(int addr8, unsigned* value)
-{
-    unsigned long long v = 0;
-    const bool ok = readShortRegister64(addr8, &v);
-    if (value)
-        *value = static_cast<unsigned>(v);
-    return ok;
-}
-
-bool DataExchange::readShortRegister64(int addr8, unsigned long long* value)
-{
-    QMutexLocker lock(&m_lock);
-    startTransaction(false);
-    if (value)
-        *value = 0;
-    // 7-byte frame followed by 4 zero bytes of the cleared buffer.
-    bool replied = false;
-    if (!shortRead(this, CFramePacker::instance()->packReadShort(uint8_t(addr8)), &replied))
+    if (!shortRead(this, frame, &replied))
         return false;
     uint64_t v = 0;
     if (replied && value && CReplyParser::instance()->parseValue64(&v))
@@ -281,7 +245,7 @@ bool DataExchange::readShortRegister64(int addr8, unsigned long long* value)
     return true;
 }
 
-bool DataExchange::readShortRegisterBytes(int addr8, char* buf, int cap, int* len)
+bool DataExchange::readBytes(bool shortAddress, int addr, char* buf, int cap, int* len)
 {
     QMutexLocker lock(&m_lock);
     startTransaction(false);
@@ -289,12 +253,51 @@ bool DataExchange::readShortRegisterBytes(int addr8, char* buf, int cap, int* le
         *len = 0;
     if (!buf)
         return false;
+    CFramePacker* packer = CFramePacker::instance();
+    const unsigned char* frame = shortAddress ? packer->packReadShort(uint8_t(addr)) : packer->packReadRegister(uint32_t(addr));
     bool replied = false;
-    if (!shortRead(this, CFramePacker::instance()->packReadShort(uint8_t(addr8)), &replied))
+    if (!shortRead(this, frame, &replied))
         return false;
     if (replied)
         CReplyParser::instance()->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
     return true;
+}
+
+bool DataExchange::readRegister(int addr, unsigned* value)
+{
+    uint64_t v = 0;
+    const bool ok = readValue(false, addr, &v);
+    if (value)
+        *value = static_cast<unsigned>(v);
+    return ok;
+}
+
+bool DataExchange::readRegisterBytes(int addr, char* buf, int cap, int* len)
+{
+    return readBytes(false, addr, buf, cap, len);
+}
+
+bool DataExchange::readShortRegister(int addr8, unsigned* value)
+{
+    uint64_t v = 0;
+    const bool ok = readValue(true, addr8, &v);
+    if (value)
+        *value = static_cast<unsigned>(v);
+    return ok;
+}
+
+bool DataExchange::readShortRegister64(int addr8, unsigned long long* value)
+{
+    uint64_t v = 0;
+    const bool ok = readValue(true, addr8, &v);
+    if (value)
+        *value = v;
+    return ok;
+}
+
+bool DataExchange::readShortRegisterBytes(int addr8, char* buf, int cap, int* len)
+{
+    return readBytes(true, addr8, buf, cap, len);
 }
 
 bool DataExchange::readShortRegisterLong(int addr8, char* dst, int cap)

@@ -4,6 +4,8 @@
 #include <QRecursiveMutex>
 #include <QString>
 
+#include <cstdint>
+
 // All register and block transactions with the core over the current link
 // (CDevice). Each sends one request and polls for the reply with fixed pauses
 // (nominally 200 ms, through Pace) up to its poll budget. Every frame is announced
@@ -48,5 +50,7 @@ signals:
 
 private:
     DataExchange();
+    bool readValue(bool shortAddress, int addr, uint64_t* value);
+    bool readBytes(bool shortAddress, int addr, char* buf, int cap, int* len);
     QRecursiveMutex m_lock; // one transaction at a time, whichever thread runs it
 };
