@@ -49,6 +49,7 @@ using CommandTable = std::map<std::string, Command>;
 void addRegisterCommands(CommandTable& table);
 void addFileCommands(CommandTable& table);
 void addTransferCommands(CommandTable& table);
+void addCalibrationCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);
