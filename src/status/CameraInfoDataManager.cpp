@@ -176,7 +176,11 @@ void CameraInfoDataManager::setDeviceForm(int index)
 
 void CameraInfoDataManager::identifyNow()
 {
-    d->running = true;
+    {
+        QMutexLocker lock(&m_infoLock);
+        d->running = true;
+        d->runningGeneration = d->generation;
+    }
     emit signalInteractRunning(true);
     const quint64 gen = MovementInteractThread::stageOne(this);
     MovementInteractThread::stageTwo(this, gen); // clears the running flag and signals the end
@@ -184,9 +188,15 @@ void CameraInfoDataManager::identifyNow()
 
 void CameraInfoDataManager::onConnectCameraInfoManagerPostEvent()
 {
-    bool expected = false;
-    if (!d->running.compare_exchange_strong(expected, true))
-        return; // the identification already running will signal its end
+    {
+        QMutexLocker lock(&m_infoLock);
+        // The identification already running for this core will signal its end; one
+        // still running for a forgotten core does not count.
+        if (d->running && d->runningGeneration == d->generation)
+            return;
+        d->running = true;
+        d->runningGeneration = d->generation;
+    }
     emit signalInteractRunning(true);
     auto* thread = new MovementInteractThread(this);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);

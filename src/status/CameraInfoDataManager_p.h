@@ -32,8 +32,11 @@ struct CameraInfoDataManager::Data {
 
     FrameAddInfo frame;
 
-    // One threaded identification at a time.
-    std::atomic<bool> running{false};
+    // One threaded identification per core at a time (under m_infoLock). An
+    // identification of a forgotten core may still be finishing while the next core's
+    // starts: only the one of runningGeneration clears the flag and signals the end.
+    bool running = false;
+    quint64 runningGeneration = 0;
 
     // Back to the defaults, keeping connection values, raw bytes and frame record.
     void resetIdentification()

@@ -137,7 +137,7 @@ void MovementInteractThread::stageTwo(CameraInfoDataManager* pManager, quint64 n
         if (pManager->d->generation != nGeneration) {
             // Forgotten already: nothing to ask the (possibly closed) link.
             lock.unlock();
-            finishStageTwo(pManager);
+            finishStageTwo(pManager, nGeneration);
             return;
         }
         sensorType = pManager->d->fields.sensorTypeCode;
@@ -186,12 +186,18 @@ void MovementInteractThread::stageTwo(CameraInfoDataManager* pManager, quint64 n
             pManager->d->serialNumber = serial;
         }
     }
-    finishStageTwo(pManager);
+    finishStageTwo(pManager, nGeneration);
 }
 
-void MovementInteractThread::finishStageTwo(CameraInfoDataManager* pManager)
+void MovementInteractThread::finishStageTwo(CameraInfoDataManager* pManager, quint64 nGeneration)
 {
-    pManager->d->running = false;
+    {
+        QMutexLocker lock(&pManager->m_infoLock);
+        // A newer identification has taken over: its own end will be signalled.
+        if (!pManager->d->running || pManager->d->runningGeneration != nGeneration)
+            return;
+        pManager->d->running = false;
+    }
     emit pManager->signalSetShowInfo();
     emit pManager->signalInteractRunning(false);
 }

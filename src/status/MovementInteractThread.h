@@ -24,7 +24,7 @@ protected:
 private:
     static void readModuleInfo(CameraInfoDataManager* pManager, quint64 nGeneration, int nForm);
     static void readSensorId(CameraInfoDataManager* pManager, quint64 nGeneration, int nSensorType);
-    static void finishStageTwo(CameraInfoDataManager* pManager);
+    static void finishStageTwo(CameraInfoDataManager* pManager, quint64 nGeneration);
 
     CameraInfoDataManager* m_pManager;
 };

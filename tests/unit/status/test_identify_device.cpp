@@ -346,3 +346,33 @@ TEST(FrameStatus, CopiedInAndOut)
 }
 
 } // namespace
+
+// The operator disconnects while the old core's identification is still reading its
+// versions and connects again at once: the new identification must run and reveal
+// the core, not be taken for the old one that is about to end.
+TEST_F(IdentifyDevice, NewIdentificationIsNotSwallowedByOneOfAForgottenCore)
+{
+    irtest::SimLink sim("default", 1);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    irsim::FaultSpec slow;
+    std::string err;
+    ASSERT_TRUE(irsim::FaultSpec::parse("noreply@0xF031", &slow, &err)) << err;
+    const int id = sim.camera().faults().add(slow);
+    mgr->setDeviceForm(1);
+    SignalRecorder rec(mgr);
+    mgr->onConnectCameraInfoManagerPostEvent();
+    QElapsedTimer t;
+    t.start();
+    while (!rec.events.contains("finish") && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(rec.events.contains("finish")); // stage two now waits on 0xF031
+    mgr->onDisconnectCameraInfoManagerPostEvent();
+    sim.camera().faults().remove(id);
+    rec.events.clear();
+    mgr->onConnectCameraInfoManagerPostEvent();
+    ASSERT_TRUE(rec.waitIdle()) << rec.events.join(',').toStdString();
+    EXPECT_EQ(rec.events.count("finish"), 1) << rec.events.join(',').toStdString();
+    EXPECT_EQ(rec.events.count("idle"), 1) << "the forgotten core's identification ends silently";
+    EXPECT_TRUE(mgr->isIdentified());
+    EXPECT_EQ(mgr->sensorId(), "20240815");
+}
