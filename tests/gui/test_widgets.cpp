@@ -278,7 +278,7 @@ TEST(Runner, MessagesFromTheSequenceReachTheSink)
     takeMessages();
     DeviceRunner* runner = DeviceRunner::instance();
     QString status;
-    auto conn = QObject::connect(runner, &DeviceRunner::signalStatus, [&](QString s) { status = s; });
+    auto conn = QObject::connect(runner, &DeviceRunner::signalStatus, runner, [&](QString s) { status = s; });
     ASSERT_TRUE(runner->run(nullptr, nullptr, [](DeviceTaskContext& ctx) {
         ctx.setStatus("剩余 3 秒");
         return ctx.message("提示", "写入成功!") == 1;

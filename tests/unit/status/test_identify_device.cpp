@@ -16,15 +16,16 @@
 
 namespace {
 
-// Signals of the manager in the order they arrived.
+// Signals of the manager in the order they arrived. The context object queues
+// them to this thread: the manager emits from its workers.
 class SignalRecorder {
 public:
     explicit SignalRecorder(CameraInfoDataManager* mgr)
     {
-        m_conns << QObject::connect(mgr, &CameraInfoDataManager::signalConnectPostEventFinish,
+        m_conns << QObject::connect(mgr, &CameraInfoDataManager::signalConnectPostEventFinish, &m_ctx,
                                     [this] { events << "finish"; });
-        m_conns << QObject::connect(mgr, &CameraInfoDataManager::signalSetShowInfo, [this] { events << "show"; });
-        m_conns << QObject::connect(mgr, &CameraInfoDataManager::signalInteractRunning,
+        m_conns << QObject::connect(mgr, &CameraInfoDataManager::signalSetShowInfo, &m_ctx, [this] { events << "show"; });
+        m_conns << QObject::connect(mgr, &CameraInfoDataManager::signalInteractRunning, &m_ctx,
                                     [this](bool b) { events << (b ? "running" : "idle"); });
     }
     ~SignalRecorder()
@@ -44,6 +45,7 @@ public:
     QStringList events;
 
 private:
+    QObject m_ctx;
     QList<QMetaObject::Connection> m_conns;
 };
 
