@@ -48,6 +48,7 @@ const CommandTable& commands()
         addRegisterCommands(t);
         addFileCommands(t);
         addTransferCommands(t);
+        addStreamCommands(t);
         addCalibrationCommands(t);
         return t;
     }();

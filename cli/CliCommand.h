@@ -49,6 +49,7 @@ using CommandTable = std::map<std::string, Command>;
 void addRegisterCommands(CommandTable& table);
 void addFileCommands(CommandTable& table);
 void addTransferCommands(CommandTable& table);
+void addStreamCommands(CommandTable& table);
 void addCalibrationCommands(CommandTable& table);
 
 // Shared helpers for command files.

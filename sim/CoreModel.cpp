@@ -102,6 +102,12 @@ void CoreModel::loadIdentityLocked()
     m_long[0xF034] = be32(id.fpgaDate);
 }
 
+void CoreModel::setWriteObserver(WriteObserver observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_writeObserver = std::move(observer);
+}
+
 void CoreModel::setTimeScale(double scale)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -220,8 +226,11 @@ CoreModel::Outcome CoreModel::handle(const Request& r, bool refuse)
     case Request::LongWrite:
         return handleLongWrite(r, refuse);
     case Request::ShortWrite:
-        if (!refuse)
+        if (!refuse) {
             m_short[uint8_t(r.address)] = r.data;
+            if (m_writeObserver)
+                m_writeObserver(true, r.address, r.value);
+        }
         out.reply = writeReply(r.addressByte, refuse ? 0 : 1);
         return out;
     case Request::LongRead:
@@ -266,8 +275,11 @@ CoreModel::Outcome CoreModel::handleLongWrite(const Request& r, bool refuse)
         value = m_upgrade.writeConfirm(r.value);
     else if (r.address == kCloseCommand && r.value == 5)
         ++m_closeCommands;
-    if (value == 1)
+    if (value == 1) {
         m_long[r.address] = r.data;
+        if (m_writeObserver)
+            m_writeObserver(false, r.address, r.value);
+    }
     out.reply = writeReply(r.addressByte, value);
     if (r.address == kOneKeyConfig || r.address == kAutoCorrection)
         out.delayMs = m_longDelayMs;

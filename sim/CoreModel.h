@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -48,6 +49,11 @@ public:
     static bool isCompletionCommand(uint32_t address);
 
     FaultInjector& faults() { return m_faults; }
+
+    // Told of every register write the core accepted (value as written). Runs under
+    // the model's lock: it must not call back into the model.
+    using WriteObserver = std::function<void(bool isShort, uint32_t address, uint32_t value)>;
+    void setWriteObserver(WriteObserver observer);
 
     // Front side.
     void receive(const PeerPtr& peer, const uint8_t* data, size_t len);
@@ -113,6 +119,7 @@ private:
     std::deque<std::vector<uint8_t>> m_log;
     uint64_t m_requests = 0;
 
+    WriteObserver m_writeObserver;
     FaultInjector m_faults;
     ReplyScheduler m_scheduler; // last: stopped first on destruction
 };

@@ -56,6 +56,15 @@ bool VirtualCamera::start(std::string* error)
             }
             return false;
         }
+        NetFront* front = m_net.get();
+        m_stream = std::make_unique<FrameStreamer>(
+            m_options.stream, [front](const uint8_t* data, size_t len) { front->sendStream(data, len); },
+            [front] { return front->anyStreaming(); }, [this] { return m_core.identity(); });
+        FrameStreamer* stream = m_stream.get();
+        m_core.setWriteObserver([stream](bool isShort, uint32_t address, uint32_t value) {
+            stream->onRegisterWrite(isShort, address, value);
+        });
+        m_stream->start();
     }
     m_running = true;
     return true;
@@ -63,6 +72,11 @@ bool VirtualCamera::start(std::string* error)
 
 void VirtualCamera::stop()
 {
+    if (m_stream) {
+        m_stream->stop();
+        m_core.setWriteObserver({});
+        m_stream.reset();
+    }
     if (m_net) {
         m_net->stop();
         m_net.reset();

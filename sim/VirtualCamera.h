@@ -2,6 +2,7 @@
 
 #include "CoreModel.h"
 #include "Faults.h"
+#include "FrameStreamer.h"
 #include "NetFront.h"
 #include "PtyFront.h"
 
@@ -19,6 +20,7 @@ struct CameraOptions {
     double timeScale = 1.0;      // multiplies every simulated delay
     int longCommandDelayMs = 3000;
     int completionDelayMs = 1500; // capture commands' completion reply; negative: none
+    StreamOptions stream;         // live stream of the network front
 };
 
 // The whole virtual camera in one object: core model plus the fronts asked for.
@@ -37,6 +39,8 @@ public:
     std::string ptyPath() const;
     CoreModel& core() { return m_core; }
     FaultInjector& faults() { return m_core.faults(); }
+    // The live stream (null without the network front or before start).
+    FrameStreamer* stream() { return m_stream.get(); }
     const CameraOptions& options() const { return m_options; }
 
 private:
@@ -44,6 +48,7 @@ private:
     CoreModel m_core;
     std::unique_ptr<NetFront> m_net;
     std::unique_ptr<PtyFront> m_pty;
+    std::unique_ptr<FrameStreamer> m_stream;
     bool m_running = false;
 };
 

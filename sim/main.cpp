@@ -17,7 +17,9 @@ namespace {
 const char* kUsage =
     "usage: irbench-sim [--host H] [--port N] [--user U] [--password P] [--serial]\n"
     "                   [--no-network] [--preset NAME] [--fault SPEC]... [--long-delay MS]\n"
-    "                   [--completion-delay MS] [--time-scale X] [--list-presets] [--help]\n";
+    "                   [--completion-delay MS] [--time-scale X] [--fps N] [--no-crc]\n"
+    "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--fpa C] [--fpa-ramp C]\n"
+    "                   [--list-presets] [--help]\n";
 
 const char* kHelp =
     "\n"
@@ -40,12 +42,33 @@ const char* kHelp =
     "      #N only the Nth matching request, *N the first N, >N every one after the Nth\n"
     "      e.g. noreply, zero@0xF0E0, delay=500@block:0xEE, split, drop@block:0xEE#3, garbage\n"
     "\n"
+    "Live stream (to every client that starts one):\n"
+    "  --fps N               frames per second, 1..200 (default 25)\n"
+    "  --no-crc              packets without the CRC tag\n"
+    "  --stream-fault K[=N]  every Nth packet (default 10): crc (wrong CRC), garbage (noise\n"
+    "                        after the packet) or truncate (last quarter missing); repeatable\n"
+    "  --scene-temp C        blackbody temperature in the picture (default 45)\n"
+    "  --fpa C               focal-plane temperature at start (default 30)\n"
+    "  --fpa-ramp C          FPA drift in degrees per minute (default 0: held)\n"
+    "\n"
     "Runs until SIGINT or SIGTERM.\n";
 
 int usageError(const std::string& message)
 {
     std::fprintf(stderr, "irbench-sim: %s\n%s", message.c_str(), kUsage);
     return 2;
+}
+
+bool parseDouble(const std::string& text, double lo, double hi, double* out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
 }
 
 bool parseInt(const std::string& text, long lo, long hi, long* out)
@@ -150,6 +173,39 @@ int main(int argc, char** argv)
             if (*end != '\0' || !(x >= 0.0) || x > 1000.0)
                 return usageError("--time-scale needs a number 0..1000");
             options.timeScale = x;
+        } else if (arg == "--fps") {
+            if (!needValue(&v) || !parseInt(v, 1, 200, &n))
+                return usageError("--fps needs a number 1..200");
+            options.stream.frameRate = double(n);
+        } else if (arg == "--no-crc" && flagOnly()) {
+            options.stream.withCrc = false;
+        } else if (arg == "--stream-fault") {
+            if (!needValue(&v))
+                return usageError("--stream-fault needs crc, garbage or truncate");
+            const size_t eq = v.find('=');
+            const std::string kind = v.substr(0, eq);
+            long every = 10;
+            if (eq != std::string::npos && !parseInt(v.substr(eq + 1), 1, 1000000, &every))
+                return usageError("--stream-fault " + kind + "=N needs N 1..1000000");
+            if (kind == "crc")
+                options.stream.corruptCrcEvery = int(every);
+            else if (kind == "garbage")
+                options.stream.garbageEvery = int(every);
+            else if (kind == "truncate")
+                options.stream.truncateEvery = int(every);
+            else
+                return usageError("unknown stream fault \"" + kind + "\" (crc, garbage, truncate)");
+        } else if (arg == "--scene-temp" || arg == "--fpa" || arg == "--fpa-ramp") {
+            double x = 0;
+            const bool ramp = arg == "--fpa-ramp";
+            if (!needValue(&v) || !parseDouble(v, ramp ? -60.0 : -40.0, ramp ? 60.0 : 150.0, &x))
+                return usageError(arg + (ramp ? " needs degrees per minute -60..60" : " needs degrees -40..150"));
+            if (arg == "--scene-temp")
+                options.stream.scene.sceneTempC = x;
+            else if (arg == "--fpa")
+                options.stream.scene.fpaTempC = x;
+            else
+                options.stream.scene.fpaRampCPerMin = x;
         } else {
             return usageError("unknown argument \"" + args[i] + "\"");
         }
@@ -187,6 +243,12 @@ int main(int argc, char** argv)
         std::printf("irbench-sim: serial on %s, preset %s\n", camera.ptyPath().c_str(), options.preset.c_str());
     for (const irsim::FaultSpec& spec : faults)
         std::printf("irbench-sim: fault %s\n", spec.toString().c_str());
+    if (options.network)
+        std::printf("irbench-sim: stream %g fps%s%s%s%s\n", options.stream.frameRate,
+                    options.stream.withCrc ? "" : ", no CRC",
+                    options.stream.corruptCrcEvery ? ", corrupt CRC" : "",
+                    options.stream.garbageEvery ? ", garbage" : "",
+                    options.stream.truncateEvery ? ", truncated packets" : "");
     std::fflush(stdout);
 
     int sig = 0;

@@ -1,6 +1,8 @@
 #include "CNetConnect.h"
 
 #include "CDevice.h"
+#include "CFindFrame.h"
+#include "CVideoRender.h"
 #include "DataExchange.h"
 #include "devnet.h"
 
@@ -127,10 +129,10 @@ void CNetConnect::Close()
         NET_DEV_StopRealPlay(m_playHandle);
         m_playHandle = -1;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_streamLock);
-        m_playing = false;
-    }
+    m_playing = false;
+    // No more frames will come: a capture waiting for them ends now.
+    if (m_frameBuffer)
+        m_frameBuffer->CancelCapture();
     if (m_loginHandle >= 0) {
         NET_DEV_Logout(m_loginHandle);
         m_loginHandle = -1;
@@ -145,6 +147,13 @@ void CNetConnect::SetStreamSink(StreamSink sink)
 
 bool CNetConnect::StartStream()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_streamLock);
+        if (!m_render)
+            m_render = std::make_unique<CVideoRender>();
+        if (!m_frameBuffer)
+            m_frameBuffer = std::make_unique<CFindFrame>();
+    }
     if (m_playHandle >= 0)
         return true;
     if (m_loginHandle < 0)
@@ -162,7 +171,6 @@ bool CNetConnect::StartStream()
         m_playHandle = -1;
         return false;
     }
-    std::lock_guard<std::mutex> lock(m_streamLock);
     m_playing = true;
     return true;
 }
@@ -173,27 +181,59 @@ bool CNetConnect::StopStream()
         NET_DEV_StopRealPlay(m_playHandle);
         m_playHandle = -1;
     }
-    std::lock_guard<std::mutex> lock(m_streamLock);
     m_playing = false;
     return true;
 }
 
 bool CNetConnect::IsPlaying() const
 {
+    return m_playing.load();
+}
+
+bool CNetConnect::RenderReady() const
+{
     std::lock_guard<std::mutex> lock(m_streamLock);
-    return m_playing;
+    return m_render != nullptr;
 }
 
 int CNetConnect::StreamChunkCount() const
 {
-    std::lock_guard<std::mutex> lock(m_streamLock);
-    return m_streamChunks;
+    return m_streamChunks.load();
 }
 
 int CNetConnect::LastStreamChunkLength() const
 {
+    return m_lastStreamLen.load();
+}
+
+CFindFrame* CNetConnect::FrameBuffer() const
+{
     std::lock_guard<std::mutex> lock(m_streamLock);
-    return m_lastStreamLen;
+    return m_frameBuffer.get();
+}
+
+CVideoRender* CNetConnect::Render() const
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    return m_render.get();
+}
+
+bool CNetConnect::StartCapture(int n)
+{
+    CFindFrame* frames = FrameBuffer();
+    return frames && frames->StartCapture(n);
+}
+
+bool CNetConnect::GetCapturedFrames(std::vector<std::vector<uint16_t>>* frames, int* width, int* height) const
+{
+    CFindFrame* buffer = FrameBuffer();
+    return buffer && buffer->GetCapturedFrames(frames, width, height);
+}
+
+bool CNetConnect::GetFrame(std::vector<uint16_t>* image, int* width, int* height) const
+{
+    CFindFrame* buffer = FrameBuffer();
+    return buffer && buffer->GetFrame(image, width, height);
 }
 
 void CNetConnect::onStreamData(int32_t, uint32_t dataType, const uint8_t* data, uint32_t size, void* user)
@@ -201,9 +241,17 @@ void CNetConnect::onStreamData(int32_t, uint32_t dataType, const uint8_t* data, 
     auto* self = static_cast<CNetConnect*>(user);
     if (!self || dataType != NET_DEV_STREAMDATA || size == 0 || !data)
         return;
+    const int len = int(std::min<uint32_t>(size, 0x7FFFFFFF));
     std::lock_guard<std::mutex> lock(self->m_streamLock);
+    if (self->m_frameBuffer && self->m_frameBuffer->InputData(data, len) && self->m_render) {
+        // Only a new frame is converted: the picture of the last one is unchanged.
+        CVideoRender* render = self->m_render.get();
+        self->m_frameBuffer->ReadFrame([render](const uint16_t* frame, int w, int h) {
+            render->ShowFrame(frame, w, h - 2);
+        });
+    }
     if (self->m_sink)
-        self->m_sink(data, int(std::min<uint32_t>(size, 0x7FFFFFFF)));
+        self->m_sink(data, len);
     ++self->m_streamChunks;
-    self->m_lastStreamLen = int(std::min<uint32_t>(size, 0x7FFFFFFF));
+    self->m_lastStreamLen = len;
 }

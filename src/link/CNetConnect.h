@@ -2,10 +2,16 @@
 
 #include "CInterfaceConnect.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+class CFindFrame;
+class CVideoRender;
 
 struct NetLoginParams {
     std::string ip;
@@ -39,14 +45,28 @@ public:
     // stops the serial channel and the stream and logs out.
     void Close() override;
 
-    // Stream: every chunk of stream data goes to the sink on the SDK's thread.
+    // Stream. Every chunk goes, on the SDK's thread, to the frame buffer, which finds
+    // the frames; each new frame goes to the render wrapper; then the chunk as it
+    // arrived goes to the sink, if one is set (raw recording).
     using StreamSink = std::function<void(const uint8_t* data, int size)>;
     void SetStreamSink(StreamSink sink);
+    // Creates the frame buffer and the render wrapper on first use, then starts
+    // playing (true at once when already playing).
     bool StartStream();
+    // Stops playing; the frame buffer and its frames stay. Always true.
     bool StopStream();
     bool IsPlaying() const;
+    // Whether the render wrapper exists (it needs no window of its own).
+    bool RenderReady() const;
     int StreamChunkCount() const;
     int LastStreamChunkLength() const;
+    // Owned by the link, alive until it is destroyed; null before the first start.
+    CFindFrame* FrameBuffer() const;
+    CVideoRender* Render() const;
+    // Forwards to the frame buffer (false without one).
+    bool StartCapture(int n);
+    bool GetCapturedFrames(std::vector<std::vector<uint16_t>>* frames, int* width, int* height) const;
+    bool GetFrame(std::vector<uint16_t>* image, int* width, int* height) const;
 
 private:
     bool ensureSerial();
@@ -66,9 +86,11 @@ private:
     int m_recvLen;
 
     // Stream state, shared with the SDK's stream thread.
-    mutable std::mutex m_streamLock;
+    mutable std::mutex m_streamLock; // the sink and the two objects' creation
     StreamSink m_sink;
-    bool m_playing;
-    int m_streamChunks;
-    int m_lastStreamLen;
+    std::unique_ptr<CFindFrame> m_frameBuffer;
+    std::unique_ptr<CVideoRender> m_render;
+    std::atomic<bool> m_playing;
+    std::atomic<int> m_streamChunks;
+    std::atomic<int> m_lastStreamLen;
 };

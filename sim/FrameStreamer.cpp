@@ -1,0 +1,241 @@
+#include "FrameStreamer.h"
+
+#include "StreamPacket.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace irsim {
+
+namespace {
+
+int64_t monotonicNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+FrameStreamer::FrameStreamer(const StreamOptions& options, SendFn send, WantedFn wanted, IdentityFn identity)
+    : m_opt(options)
+    , m_send(std::move(send))
+    , m_wanted(std::move(wanted))
+    , m_identity(std::move(identity))
+    , m_fpaBase(options.scene.fpaTempC)
+    , m_rampPerMin(options.scene.fpaRampCPerMin)
+{
+    m_startNs = monotonicNs();
+    if (m_opt.frameRate <= 0)
+        m_opt.frameRate = 25.0;
+    m_opt.minChunk = std::max<size_t>(m_opt.minChunk, 1);
+    m_opt.maxChunk = std::max(m_opt.maxChunk, m_opt.minChunk);
+}
+
+FrameStreamer::~FrameStreamer()
+{
+    stop();
+}
+
+double FrameStreamer::nowSeconds() const
+{
+    return double(monotonicNs() - m_startNs) / 1e9;
+}
+
+void FrameStreamer::start()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_running)
+        return;
+    m_running = true;
+    m_thread = std::thread([this] { run(); });
+}
+
+void FrameStreamer::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_running)
+            return;
+        m_running = false;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void FrameStreamer::setSceneTemp(double celsius)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_opt.scene.sceneTempC = celsius;
+    if (m_source)
+        m_source->options().sceneTempC = celsius;
+}
+
+void FrameStreamer::holdFpa(double celsius)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_fpaBase = celsius;
+    m_fpaSince = nowSeconds();
+    m_rampPerMin = 0;
+}
+
+void FrameStreamer::rampFpa(double celsiusPerMinute)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const double t = nowSeconds();
+    m_fpaBase = m_fpaBase + m_rampPerMin * (t - m_fpaSince) / 60.0;
+    m_fpaSince = t;
+    m_rampPerMin = celsiusPerMinute;
+}
+
+double FrameStreamer::currentFpa() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_fpaBase + m_rampPerMin * (nowSeconds() - m_fpaSince) / 60.0;
+}
+
+void FrameStreamer::setFrameRate(double fps)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (fps > 0)
+        m_opt.frameRate = fps;
+}
+
+void FrameStreamer::setFaults(int corruptCrcEvery, int garbageEvery, int truncateEvery)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_opt.corruptCrcEvery = std::max(corruptCrcEvery, 0);
+    m_opt.garbageEvery = std::max(garbageEvery, 0);
+    m_opt.truncateEvery = std::max(truncateEvery, 0);
+}
+
+void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t value)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!isShort && address == kCursorMode) {
+        m_cursor.mode = value == 15;
+    } else if (!isShort && address == kCursorShow) {
+        if (value == 2 || value == 1)
+            m_cursor.visible = value == 2;
+    } else if (isShort && address == kCursorMove) {
+        m_cursor.x = int(value >> 16);
+        m_cursor.y = int(value & 0xFFFF);
+    } else if (isShort && address == kCursorConfirm) {
+        const int x = m_cursor.x > 0 ? m_cursor.x - 1 : 0;
+        const int y = m_cursor.y > 0 ? m_cursor.y - 1 : 0;
+        if (value == 13) {
+            m_cursor.confirmed.emplace_back(x, y);
+            if (m_source)
+                m_source->addCorrected(x, y);
+        } else if (value == 14 && !m_cursor.confirmed.empty()) {
+            m_cursor.confirmed.pop_back();
+            if (m_source)
+                m_source->removeLastCorrected();
+        }
+    }
+}
+
+FrameStreamer::CursorState FrameStreamer::cursor() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_cursor;
+}
+
+std::vector<std::pair<int, int>> FrameStreamer::deadPixels() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_source ? m_source->deadPixels() : std::vector<std::pair<int, int>>();
+}
+
+std::vector<std::pair<int, int>> FrameStreamer::hotPixels() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_source ? m_source->hotPixels() : std::vector<std::pair<int, int>>();
+}
+
+void FrameStreamer::ensureSourceLocked(const Identity& id)
+{
+    if (m_source && m_source->identity().width == id.width && m_source->identity().height == id.height
+        && m_source->identity().coreClass == id.coreClass && m_source->identity().sensorType == id.sensorType)
+        return;
+    SceneOptions scene = m_opt.scene;
+    m_source = std::make_unique<FrameSource>(id, scene);
+    for (const auto& p : m_cursor.confirmed)
+        m_source->addCorrected(p.first, p.second);
+}
+
+std::vector<uint8_t> FrameStreamer::makePacket(double seconds)
+{
+    const Identity id = m_identity ? m_identity() : Identity();
+    std::lock_guard<std::mutex> lock(m_lock);
+    ensureSourceLocked(id);
+    m_source->setCursor(m_cursor.mode && m_cursor.visible, m_cursor.x, m_cursor.y);
+    const double fpa = m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
+    m_source->renderWithFpa(fpa, m_frame);
+    ++m_packetIndex;
+    auto every = [this](int n) { return n > 0 && m_packetIndex % uint64_t(n) == 0; };
+    streampacket::BuildOptions build;
+    build.withCrc = m_opt.withCrc;
+    build.corruptCrc = every(m_opt.corruptCrcEvery);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(m_frame.size() * 2 + 64 + size_t(m_opt.garbageBytes));
+    streampacket::appendPacket(bytes, m_frame.data(), uint32_t(m_source->width()), uint32_t(m_source->height()), build);
+    if (every(m_opt.truncateEvery))
+        bytes.resize(bytes.size() - bytes.size() / 4);
+    if (every(m_opt.garbageEvery)) {
+        // Line noise: never the first magic byte, so it cannot fake a header.
+        for (int i = 0; i < m_opt.garbageBytes; ++i) {
+            m_chunkRng = m_chunkRng * 1664525u + 1013904223u;
+            uint8_t b = uint8_t(m_chunkRng >> 24);
+            bytes.push_back(b == 0x78 ? 0x79 : b);
+        }
+    }
+    return bytes;
+}
+
+std::vector<size_t> FrameStreamer::chunkSizes(size_t total)
+{
+    std::vector<size_t> sizes;
+    std::lock_guard<std::mutex> lock(m_lock);
+    const size_t span = m_opt.maxChunk - m_opt.minChunk + 1;
+    while (total > 0) {
+        m_chunkRng = m_chunkRng * 1664525u + 1013904223u;
+        const size_t n = std::min(total, m_opt.minChunk + size_t(m_chunkRng >> 8) % span);
+        sizes.push_back(n);
+        total -= n;
+    }
+    return sizes;
+}
+
+void FrameStreamer::run()
+{
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point next = Clock::now();
+    std::unique_lock<std::mutex> lock(m_lock);
+    while (m_running) {
+        m_wake.wait_until(lock, next, [this] { return !m_running; });
+        if (!m_running)
+            break;
+        const auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / m_opt.frameRate));
+        next += period;
+        const Clock::time_point now = Clock::now();
+        if (next < now - std::chrono::seconds(1))
+            next = now; // fell far behind (suspended): do not burst to catch up
+        lock.unlock();
+        if (m_wanted && m_wanted()) {
+            const std::vector<uint8_t> packet = makePacket(nowSeconds());
+            size_t offset = 0;
+            for (size_t n : chunkSizes(packet.size())) {
+                m_send(packet.data() + offset, n);
+                offset += n;
+            }
+            ++m_packets;
+            m_bytes += packet.size();
+        }
+        lock.lock();
+    }
+}
+
+} // namespace irsim

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "FrameSource.h"
+#include "Presets.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace irsim {
+
+struct StreamOptions {
+    double frameRate = 25.0;
+    bool withCrc = true;
+    // Faults, each on every Nth packet (0: off).
+    int corruptCrcEvery = 0;   // CRC tag off by one: the host must drop the frame
+    int garbageEvery = 0;      // noise bytes between two packets
+    int garbageBytes = 301;
+    int truncateEvery = 0;     // the packet's last quarter never sent
+    // Each packet goes out in chunks of varying size within these bounds.
+    size_t minChunk = 3000;
+    size_t maxChunk = 70000;
+    SceneOptions scene;
+};
+
+// The core's live stream: renders frames of the current identity at the frame rate,
+// packs them with header, geometry and CRC tags and sends them in chunks through
+// `send` while `wanted` says a client streams. Also follows the core's cursor
+// registers (mode, position, confirm / revoke, crosshair on / off).
+class FrameStreamer {
+public:
+    using SendFn = std::function<void(const uint8_t* data, size_t len)>;
+    using WantedFn = std::function<bool()>;
+    using IdentityFn = std::function<Identity()>;
+
+    // Cursor registers.
+    static constexpr uint32_t kCursorMode = 0xF03D;   // 15: cursor mode on
+    static constexpr uint32_t kCursorShow = 0x7012;   // 2: crosshair shown, 1: hidden
+    static constexpr uint8_t kCursorMove = 0x33;      // (x << 16) + y, 1-based
+    static constexpr uint8_t kCursorConfirm = 0x30;   // 13: bad pixel, 14: take back
+
+    FrameStreamer(const StreamOptions& options, SendFn send, WantedFn wanted, IdentityFn identity);
+    ~FrameStreamer();
+    FrameStreamer(const FrameStreamer&) = delete;
+    FrameStreamer& operator=(const FrameStreamer&) = delete;
+
+    void start();
+    void stop();
+
+    // Control (any thread).
+    void setSceneTemp(double celsius);
+    void holdFpa(double celsius);              // FPA fixed from now on
+    void rampFpa(double celsiusPerMinute);     // FPA drifts from its present value
+    void setFrameRate(double fps);
+    void setFaults(int corruptCrcEvery, int garbageEvery, int truncateEvery);
+    double currentFpa() const;
+
+    // A register write the core accepted (called by the core model).
+    void onRegisterWrite(bool isShort, uint32_t address, uint32_t value);
+
+    struct CursorState {
+        bool mode = false;
+        bool visible = false;
+        int x = 0;
+        int y = 0;
+        std::vector<std::pair<int, int>> confirmed; // 0-based pixels
+    };
+    CursorState cursor() const;
+
+    uint64_t packetsSent() const { return m_packets.load(); }
+    uint64_t bytesSent() const { return m_bytes.load(); }
+    // Truth of the current source (dead and hot pixels); empty before the first frame.
+    std::vector<std::pair<int, int>> deadPixels() const;
+    std::vector<std::pair<int, int>> hotPixels() const;
+
+    // One packet of the current scene as the stream would carry it (tests, tools).
+    std::vector<uint8_t> makePacket(double seconds);
+
+private:
+    void run();
+    void ensureSourceLocked(const Identity& id);
+    double nowSeconds() const;
+    std::vector<size_t> chunkSizes(size_t total);
+
+    StreamOptions m_opt;
+    SendFn m_send;
+    WantedFn m_wanted;
+    IdentityFn m_identity;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::unique_ptr<FrameSource> m_source;
+    double m_fpaBase;        // FPA at m_fpaSince
+    double m_fpaSince = 0;   // seconds
+    double m_rampPerMin;
+    CursorState m_cursor;
+    std::vector<uint16_t> m_frame;
+    uint64_t m_packetIndex = 0;
+    uint32_t m_chunkRng = 0x9E3779B9u;
+
+    std::thread m_thread;
+    bool m_running = false;
+    std::atomic<uint64_t> m_packets{0};
+    std::atomic<uint64_t> m_bytes{0};
+    int64_t m_startNs = 0;
+};
+
+} // namespace irsim
