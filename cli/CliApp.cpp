@@ -50,6 +50,7 @@ const CommandTable& commands()
         addTransferCommands(t);
         addStreamCommands(t);
         addCalibrationCommands(t);
+        addCaptureCommands(t);
         return t;
     }();
     return table;

@@ -51,6 +51,7 @@ void addFileCommands(CommandTable& table);
 void addTransferCommands(CommandTable& table);
 void addStreamCommands(CommandTable& table);
 void addCalibrationCommands(CommandTable& table);
+void addCaptureCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);

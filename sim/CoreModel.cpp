@@ -60,9 +60,38 @@ CoreModel::~CoreModel()
     m_scheduler.stop();
 }
 
-bool CoreModel::isCompletionCommand(uint32_t address)
+bool CoreModel::isCompletionCommand(uint32_t address, uint32_t value)
 {
-    return address == 0xF023 || address == 0xF026 || address == 0xF03D;
+    if (address == kOneKeyCalibration)
+        return value >= 1 && value <= 6;
+    if (address == kBadPixelCommand)
+        return value == kDetectOwnBadPixels; // cursor mode (15) is an ordinary write
+    return address == kNvffcCapture;
+}
+
+void CoreModel::setPictureSource(PictureSource source)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pictureSource = std::move(source);
+}
+
+bool CoreModel::runOneKeyStep(uint32_t value)
+{
+    if (!m_pictureSource)
+        return true; // a core without a detector: nothing to look at or store
+    if (value == 1 || value == 2) {
+        std::vector<uint16_t> average;
+        int width = 0, rows = 0;
+        if (!m_pictureSource(m_identity, kCoreAverageFrames, &average, &width, &rows))
+            return false;
+        m_nuc.setPoint(value == 2, average, width, rows);
+        return true;
+    }
+    // 3..6: gains of TEC 1..4 from the two points, into that TEC's flash area.
+    std::vector<uint8_t> table;
+    if (!m_nuc.gainTable(&table))
+        return false;
+    return m_upgrade.storeInternal(CoreNuc::gainAddress(int(value) - 2), table);
 }
 
 void CoreModel::setIdentity(const Identity& identity)
@@ -157,7 +186,27 @@ void CoreModel::receive(const PeerPtr& peer, const uint8_t* data, size_t len)
             const Request request = classifyFrame(frame);
             const FaultEffect fx = m_faults.apply(keyOf(request));
             const Outcome outcome = handle(request, fx.zero);
+            // A one-key step: the core answers at once and then works; the completion
+            // reply, if there is one, carries the outcome of that work. A lost reply
+            // (noreply, drop) does not stop the work.
+            auto oneKeyWork = [this, &request, &outcome](bool reply, double delayMs) {
+                Outgoing done;
+                done.delayMs = delayMs;
+                const uint8_t addressByte = request.addressByte;
+                const uint32_t value = outcome.oneKeyValue;
+                done.work = [this, addressByte, value, reply]() {
+                    bool ok;
+                    {
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        ok = runOneKeyStep(value);
+                    }
+                    return reply ? writeReply(addressByte, ok ? 1 : 0) : std::vector<uint8_t>();
+                };
+                return done;
+            };
             if (fx.drop) {
+                if (outcome.oneKeyStep)
+                    out.push_back(oneKeyWork(false, 0.0));
                 Outgoing o;
                 o.drop = true;
                 out.push_back(o);
@@ -165,8 +214,11 @@ void CoreModel::receive(const PeerPtr& peer, const uint8_t* data, size_t len)
                 state.assembler.clear();
                 break;
             }
-            if (fx.noReply)
+            if (fx.noReply) {
+                if (outcome.oneKeyStep)
+                    out.push_back(oneKeyWork(false, 0.0));
                 continue;
+            }
             const double extra = fx.delayMs;
             Outgoing reply;
             reply.bytes = garbage(fx.garbageBytes);
@@ -175,7 +227,10 @@ void CoreModel::receive(const PeerPtr& peer, const uint8_t* data, size_t len)
             reply.split = fx.split;
             reply.splitPauseMs = fx.splitPauseMs * m_timeScale;
             out.push_back(reply);
-            if (!outcome.completion.empty()) {
+            if (outcome.oneKeyStep) {
+                const bool withReply = m_completionDelayMs >= 0;
+                out.push_back(oneKeyWork(withReply, withReply ? (m_completionDelayMs + extra) * m_timeScale : 0.0));
+            } else if (!outcome.completion.empty()) {
                 Outgoing done;
                 done.bytes = outcome.completion;
                 done.delayMs = (m_completionDelayMs + extra) * m_timeScale;
@@ -197,6 +252,18 @@ void CoreModel::dispatch(const PeerPtr& peer, const std::vector<Outgoing>& out)
         });
     };
     for (const Outgoing& o : out) {
+        if (o.work) {
+            // The work happens even when the client has gone; only the reply needs it.
+            m_scheduler.schedule(o.delayMs, [weak, work = o.work]() {
+                const std::vector<uint8_t> bytes = work();
+                if (bytes.empty())
+                    return;
+                if (PeerPtr p = weak.lock())
+                    if (p->alive())
+                        p->sendChunk(bytes.data(), bytes.size());
+            });
+            continue;
+        }
         if (o.drop) {
             peer->dropConnection();
             continue;
@@ -283,8 +350,20 @@ CoreModel::Outcome CoreModel::handleLongWrite(const Request& r, bool refuse)
     out.reply = writeReply(r.addressByte, value);
     if (r.address == kOneKeyConfig || r.address == kAutoCorrection)
         out.delayMs = m_longDelayMs;
-    if (isCompletionCommand(r.address) && m_completionDelayMs >= 0)
-        out.completion = writeReply(r.addressByte, 1);
+    else if (r.address == kBadPixelDetectV30)
+        out.delayMs = kDetectV30DelayMs;
+    else if (r.address == kShutterCorrect)
+        out.delayMs = kShutterDelayMs;
+    if (value == 1 && isCompletionCommand(r.address, r.value)) {
+        if (r.address == kOneKeyCalibration) {
+            // Done while the host waits; a step that cannot be done (gains without
+            // both points) completes with 0.
+            out.oneKeyStep = true;
+            out.oneKeyValue = r.value;
+        } else if (m_completionDelayMs >= 0) {
+            out.completion = writeReply(r.addressByte, 1);
+        }
+    }
     return out;
 }
 

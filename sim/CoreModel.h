@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CoreFrames.h"
+#include "CoreNuc.h"
 #include "Faults.h"
 #include "FrameAssembler.h"
 #include "Peer.h"
@@ -29,6 +30,16 @@ public:
     static constexpr uint32_t kCloseCommand = 0xF018; // value 5: host is closing
     static constexpr uint32_t kOneKeyConfig = 0xF021;
     static constexpr uint32_t kAutoCorrection = 0xF029;
+    // The core's own calibration commands.
+    static constexpr uint32_t kOneKeyCalibration = 0xF023; // 1 low, 2 high, 3..6 gains of TEC 1..4
+    static constexpr uint32_t kNvffcCapture = 0xF026;      // TEC index + 1
+    static constexpr uint32_t kBadPixelCommand = 0xF03D;   // 0xD3: own detection (15: cursor mode)
+    static constexpr uint32_t kBadPixelDetectV30 = 0xF057; // 1
+    static constexpr uint32_t kShutterCorrect = 0x7003;    // 0
+    static constexpr uint32_t kDetectOwnBadPixels = 0xD3;
+    static constexpr int kDetectV30DelayMs = 600; // nominal acknowledgement delays
+    static constexpr int kShutterDelayMs = 300;
+    static constexpr int kCoreAverageFrames = 16; // frames the core averages per point
     static constexpr size_t kMaxLoggedFrames = 100000;
 
     CoreModel();
@@ -43,15 +54,23 @@ public:
     void setTimeScale(double scale);
     // Nominal acknowledgement delay of 0xF021 / 0xF029.
     void setLongCommandDelayMs(int ms);
-    // The capture commands (0xF023, 0xF026, 0xF03D) are acknowledged at once and
-    // report completion with a second reply this much later; negative: never.
+    // The capture commands (0xF023 = 1..6, 0xF026, 0xF03D = 0xD3) are acknowledged at
+    // once and report completion with a second reply this much later; negative: never.
     void setCompletionDelayMs(int ms);
-    static bool isCompletionCommand(uint32_t address);
+    static bool isCompletionCommand(uint32_t address, uint32_t value);
+
+    // What the core's detector sees, for its own calibration: the average of `frames`
+    // pictures (W x imageRows words). Runs under the model's lock: it must not call
+    // back into the model. Without one, 0xF023 only acknowledges.
+    using PictureSource =
+        std::function<bool(const Identity& identity, int frames, std::vector<uint16_t>* average, int* width, int* rows)>;
+    void setPictureSource(PictureSource source);
 
     FaultInjector& faults() { return m_faults; }
 
     // Told of every register write the core accepted (value as written). Runs under
-    // the model's lock: it must not call back into the model.
+    // the model's lock: it must not call back into the model. VirtualCamera sets one
+    // that drives its picture (cursor, shutter correction); replacing it cuts that off.
     using WriteObserver = std::function<void(bool isShort, uint32_t address, uint32_t value)>;
     void setWriteObserver(WriteObserver observer);
 
@@ -92,15 +111,21 @@ private:
         double delayMs = 0;
         bool split = false;
         double splitPauseMs = 0;
+        // Work the core does before this reply; its bytes are what it returns (none:
+        // nothing is sent). Runs on the timer thread at the reply's time.
+        std::function<std::vector<uint8_t>()> work;
     };
     struct Outcome {
         std::vector<uint8_t> reply;
         int delayMs = 0;                 // nominal, before scaling
         std::vector<uint8_t> completion; // second reply of a capture command
+        bool oneKeyStep = false;         // 0xF023 work behind the completion
+        uint32_t oneKeyValue = 0;
     };
 
     Outcome handle(const Request& request, bool refuse);
     Outcome handleLongWrite(const Request& request, bool refuse);
+    bool runOneKeyStep(uint32_t value);
     std::vector<uint8_t> registerPayload(const Request& request) const;
     void dispatch(const PeerPtr& peer, const std::vector<Outgoing>& out);
     void loadIdentityLocked();
@@ -120,6 +145,8 @@ private:
     uint64_t m_requests = 0;
 
     WriteObserver m_writeObserver;
+    PictureSource m_pictureSource;
+    CoreNuc m_nuc;
     FaultInjector m_faults;
     ReplyScheduler m_scheduler; // last: stopped first on destruction
 };

@@ -58,7 +58,7 @@ FrameSource::FrameSource(const Identity& identity, const SceneOptions& options)
             const int x = 2 + int(nextRandom() % uint32_t(m_w - 4));
             const int y = 2 + int(nextRandom() % uint32_t(imageRows() - 4));
             bool near = false;
-            for (const auto* list : {&m_dead, &m_hot})
+            for (const auto* list : {&m_dead, &m_hot, &m_noisy})
                 for (const auto& p : *list)
                     near = near || (std::abs(p.first - x) <= 2 && std::abs(p.second - y) <= 2);
             if (near)
@@ -69,6 +69,10 @@ FrameSource::FrameSource(const Identity& identity, const SceneOptions& options)
     };
     pick(m_dead, m_opt.deadPixels);
     pick(m_hot, m_opt.hotPixels);
+    pick(m_noisy, m_opt.noisyPixels);
+    // A dead pixel reads the same few counts whatever it looks at.
+    for (size_t k = 0; k < m_dead.size(); ++k)
+        m_deadValue.push_back(uint16_t(40 + nextRandom() % 20));
 }
 
 uint32_t FrameSource::nextRandom()
@@ -98,6 +102,8 @@ double FrameSource::fpaAt(double seconds) const
 
 double FrameSource::sceneTempAt(int x, int y) const
 {
+    if (m_opt.flatField)
+        return m_opt.sceneTempC;
     const double rows = imageRows();
     // Background: ambient with a gentle vertical gradient (warmer floor).
     double t = m_opt.ambientC + 3.0 * (double(y) / rows - 0.5);
@@ -124,8 +130,9 @@ double FrameSource::expectedCount(int x, int y, double fpaC) const
 
 void FrameSource::prepare()
 {
+    const int flat = m_opt.flatField ? 1 : 0;
     if (m_preparedScene == m_opt.sceneTempC && m_preparedAmbient == m_opt.ambientC
-        && m_preparedNoise == m_opt.noiseCounts)
+        && m_preparedNoise == m_opt.noiseCounts && m_preparedFlat == flat)
         return;
     const int rows = imageRows();
     m_base.resize(m_gain.size());
@@ -138,6 +145,26 @@ void FrameSource::prepare()
     m_preparedScene = m_opt.sceneTempC;
     m_preparedAmbient = m_opt.ambientC;
     m_preparedNoise = m_opt.noiseCounts;
+    m_preparedFlat = flat;
+}
+
+std::vector<float> FrameSource::pixelOffsets() const
+{
+    std::vector<float> out = m_offset;
+    if (!m_offsetRef.empty())
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] -= m_offsetRef[i];
+    return out;
+}
+
+void FrameSource::takeOffsetReference(double fpaC)
+{
+    // The shutter sits at ambient temperature, so each pixel's deviation from the
+    // ideal count is its offset plus its gain error on the FPA's own signal.
+    const double fpaSignal = kFpaCountsPerDegree * (fpaC - 30.0);
+    m_offsetRef.resize(m_offset.size());
+    for (size_t i = 0; i < m_offset.size(); ++i)
+        m_offsetRef[i] = float(m_offset[i] + (m_gain[i] - 1.0) * fpaSignal);
 }
 
 void FrameSource::render(double seconds, std::vector<uint16_t>& frame)
@@ -152,10 +179,21 @@ void FrameSource::renderWithFpa(double fpa, std::vector<uint16_t>& frame)
     frame.assign(size_t(m_w) * size_t(m_h), 0);
     const float fpaTerm = float(kFpaCountsPerDegree * (fpa - 30.0));
     const size_t n = size_t(m_w) * size_t(rows);
-    for (size_t i = 0; i < n; ++i)
-        frame[i] = clampCount(double(m_base[i] + m_gain[i] * fpaTerm + m_noise[nextRandom() & (kNoiseTable - 1)]));
-    for (const auto& p : m_dead)
-        frame[size_t(p.second) * size_t(m_w) + size_t(p.first)] = uint16_t(40 + nextRandom() % 20);
+    if (m_offsetRef.empty()) {
+        for (size_t i = 0; i < n; ++i)
+            frame[i] = clampCount(double(m_base[i] + m_gain[i] * fpaTerm + m_noise[nextRandom() & (kNoiseTable - 1)]));
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            frame[i] = clampCount(double(m_base[i] - m_offsetRef[i] + m_gain[i] * fpaTerm
+                                         + m_noise[nextRandom() & (kNoiseTable - 1)]));
+    }
+    for (const auto& p : m_noisy) {
+        const size_t i = size_t(p.second) * size_t(m_w) + size_t(p.first);
+        const double clean = double(m_base[i] + m_gain[i] * fpaTerm) - (m_offsetRef.empty() ? 0.0 : m_offsetRef[i]);
+        frame[i] = clampCount(clean + m_opt.noisyCounts * gaussian());
+    }
+    for (size_t k = 0; k < m_dead.size(); ++k)
+        frame[size_t(m_dead[k].second) * size_t(m_w) + size_t(m_dead[k].first)] = m_deadValue[k];
     for (const auto& p : m_hot)
         frame[size_t(p.second) * size_t(m_w) + size_t(p.first)] = kMaxCount;
     // The core replaces a pixel it was told is bad by its neighbours' mean.

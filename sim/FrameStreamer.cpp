@@ -72,6 +72,14 @@ void FrameStreamer::setSceneTemp(double celsius)
         m_source->options().sceneTempC = celsius;
 }
 
+void FrameStreamer::setFlatField(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_opt.scene.flatField = on;
+    if (m_source)
+        m_source->options().flatField = on;
+}
+
 void FrameStreamer::holdFpa(double celsius)
 {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -89,10 +97,33 @@ void FrameStreamer::rampFpa(double celsiusPerMinute)
     m_rampPerMin = celsiusPerMinute;
 }
 
+double FrameStreamer::fpaAtLocked(double seconds) const
+{
+    return m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
+}
+
 double FrameStreamer::currentFpa() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_fpaBase + m_rampPerMin * (nowSeconds() - m_fpaSince) / 60.0;
+    return fpaAtLocked(nowSeconds());
+}
+
+double FrameStreamer::sceneTemp() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_opt.scene.sceneTempC;
+}
+
+bool FrameStreamer::flatField() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_opt.scene.flatField;
+}
+
+double FrameStreamer::fpaRamp() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_rampPerMin;
 }
 
 void FrameStreamer::setFrameRate(double fps)
@@ -133,6 +164,11 @@ void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t val
             if (m_source)
                 m_source->removeLastCorrected();
         }
+    } else if (!isShort && address == kShutterCorrect && value == 0) {
+        ++m_shutterCorrections;
+        // Without a picture yet the source takes its reference when it is made.
+        if (m_source)
+            m_source->takeOffsetReference(fpaAtLocked(nowSeconds()));
     }
 }
 
@@ -142,16 +178,82 @@ FrameStreamer::CursorState FrameStreamer::cursor() const
     return m_cursor;
 }
 
-std::vector<std::pair<int, int>> FrameStreamer::deadPixels() const
+FrameSource& FrameStreamer::sourceLocked(std::unique_lock<std::mutex>& lock)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_source ? m_source->deadPixels() : std::vector<std::pair<int, int>>();
+    if (!m_source) {
+        // The identity comes from the core model, whose write observer calls into
+        // this object under the model's lock: never ask it while holding ours.
+        lock.unlock();
+        const Identity id = m_identity ? m_identity() : Identity();
+        lock.lock();
+        if (!m_source)
+            ensureSourceLocked(id);
+    }
+    return *m_source;
 }
 
-std::vector<std::pair<int, int>> FrameStreamer::hotPixels() const
+std::vector<std::pair<int, int>> FrameStreamer::deadPixels()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    return sourceLocked(lock).deadPixels();
+}
+
+std::vector<std::pair<int, int>> FrameStreamer::hotPixels()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    return sourceLocked(lock).hotPixels();
+}
+
+std::vector<std::pair<int, int>> FrameStreamer::noisyPixels()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    return sourceLocked(lock).noisyPixels();
+}
+
+std::vector<float> FrameStreamer::pixelGains()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    return sourceLocked(lock).pixelGains();
+}
+
+std::vector<float> FrameStreamer::pixelOffsets()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    return sourceLocked(lock).pixelOffsets();
+}
+
+int FrameStreamer::shutterCorrections() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_source ? m_source->hotPixels() : std::vector<std::pair<int, int>>();
+    return m_shutterCorrections;
+}
+
+bool FrameStreamer::averagePicture(const Identity& identity, int frames, std::vector<uint16_t>* average, int* width,
+                                   int* rows)
+{
+    if (frames < 1 || !average)
+        return false;
+    std::lock_guard<std::mutex> lock(m_lock);
+    ensureSourceLocked(identity);
+    FrameSource& src = *m_source;
+    const size_t n = size_t(src.width()) * size_t(src.imageRows());
+    std::vector<uint32_t> sum(n, 0);
+    std::vector<uint16_t> frame;
+    const double fpa = fpaAtLocked(nowSeconds());
+    src.setCursor(false, 0, 0); // the core calibrates on the bare picture
+    for (int k = 0; k < frames; ++k) {
+        src.renderWithFpa(fpa, frame);
+        for (size_t i = 0; i < n; ++i)
+            sum[i] += frame[i];
+    }
+    average->resize(n);
+    for (size_t i = 0; i < n; ++i)
+        (*average)[i] = uint16_t(sum[i] / uint32_t(frames));
+    if (width)
+        *width = src.width();
+    if (rows)
+        *rows = src.imageRows();
+    return true;
 }
 
 void FrameStreamer::ensureSourceLocked(const Identity& id)
@@ -161,6 +263,8 @@ void FrameStreamer::ensureSourceLocked(const Identity& id)
         return;
     SceneOptions scene = m_opt.scene;
     m_source = std::make_unique<FrameSource>(id, scene);
+    if (m_shutterCorrections > 0)
+        m_source->takeOffsetReference(fpaAtLocked(nowSeconds()));
     for (const auto& p : m_cursor.confirmed)
         m_source->addCorrected(p.first, p.second);
 }

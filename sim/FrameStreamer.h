@@ -53,12 +53,17 @@ public:
     void stop();
 
     // Control (any thread).
+    // Scene changes take effect from the next frame rendered.
     void setSceneTemp(double celsius);
+    void setFlatField(bool on);
     void holdFpa(double celsius);              // FPA fixed from now on
     void rampFpa(double celsiusPerMinute);     // FPA drifts from its present value
     void setFrameRate(double fps);
     void setFaults(int corruptCrcEvery, int garbageEvery, int truncateEvery);
     double currentFpa() const;
+    double sceneTemp() const;
+    bool flatField() const;
+    double fpaRamp() const; // degrees per minute, 0: held
 
     // A register write the core accepted (called by the core model).
     void onRegisterWrite(bool isShort, uint32_t address, uint32_t value);
@@ -74,9 +79,22 @@ public:
 
     uint64_t packetsSent() const { return m_packets.load(); }
     uint64_t bytesSent() const { return m_bytes.load(); }
-    // Truth of the current source (dead and hot pixels); empty before the first frame.
-    std::vector<std::pair<int, int>> deadPixels() const;
-    std::vector<std::pair<int, int>> hotPixels() const;
+    // Shutter correction register: 0 takes a new offset reference.
+    static constexpr uint32_t kShutterCorrect = 0x7003;
+
+    // Truth of the current source, made for the core's present identity if no frame
+    // was rendered yet. Gains and offsets are W x imageRows in image order.
+    std::vector<std::pair<int, int>> deadPixels();
+    std::vector<std::pair<int, int>> hotPixels();
+    std::vector<std::pair<int, int>> noisyPixels();
+    std::vector<float> pixelGains();
+    std::vector<float> pixelOffsets();
+    int shutterCorrections() const;
+
+    // The core's own look at the scene: the average of `frames` image frames (info
+    // rows left out) of the present scene and FPA, W x imageRows. The identity is
+    // passed in because the core model calls this under its own lock.
+    bool averagePicture(const Identity& identity, int frames, std::vector<uint16_t>* average, int* width, int* rows);
 
     // One packet of the current scene as the stream would carry it (tests, tools).
     std::vector<uint8_t> makePacket(double seconds);
@@ -84,6 +102,8 @@ public:
 private:
     void run();
     void ensureSourceLocked(const Identity& id);
+    FrameSource& sourceLocked(std::unique_lock<std::mutex>& lock);
+    double fpaAtLocked(double seconds) const;
     double nowSeconds() const;
     std::vector<size_t> chunkSizes(size_t total);
 
@@ -99,6 +119,7 @@ private:
     double m_fpaSince = 0;   // seconds
     double m_rampPerMin;
     CursorState m_cursor;
+    int m_shutterCorrections = 0;
     std::vector<uint16_t> m_frame;
     uint64_t m_packetIndex = 0;
     uint32_t m_chunkRng = 0x9E3779B9u;

@@ -197,6 +197,16 @@ UpgradeEngine::Reply UpgradeEngine::onReadBlock()
     return r;
 }
 
+bool UpgradeEngine::storeInternal(uint32_t address, const std::vector<uint8_t>& bytes)
+{
+    if (!FlashModel::inRange(address, bytes.size()))
+        return false;
+    if (!bytes.empty() && !m_flash.write(address, bytes.data(), bytes.size()))
+        return false;
+    m_lastWrites[address] = uint32_t(bytes.size());
+    return true;
+}
+
 UpgradeEngine::Transfer UpgradeEngine::lastWriteAt(uint32_t address) const
 {
     auto it = m_lastWrites.find(address);

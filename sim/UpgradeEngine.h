@@ -40,6 +40,11 @@ public:
     uint8_t writeConfirm(uint32_t value);
     Reply block(uint8_t command, const std::vector<uint8_t>& data);
 
+    // The core's own write of a table it made (not a host transfer): straight into
+    // flash and readable back like a completed transfer at that address. Leaves the
+    // upgrade sequence alone.
+    bool storeInternal(uint32_t address, const std::vector<uint8_t>& bytes);
+
     State state() const { return m_state; }
     bool inUpgradeMode() const { return m_state != State::Idle; }
     FlashModel& flash() { return m_flash; }

@@ -56,16 +56,24 @@ bool VirtualCamera::start(std::string* error)
             }
             return false;
         }
-        NetFront* front = m_net.get();
-        m_stream = std::make_unique<FrameStreamer>(
-            m_options.stream, [front](const uint8_t* data, size_t len) { front->sendStream(data, len); },
-            [front] { return front->anyStreaming(); }, [this] { return m_core.identity(); });
-        FrameStreamer* stream = m_stream.get();
-        m_core.setWriteObserver([stream](bool isShort, uint32_t address, uint32_t value) {
-            stream->onRegisterWrite(isShort, address, value);
-        });
-        m_stream->start();
     }
+    // The picture exists with or without a network front: the core's own calibration
+    // commands look at it too. Only the network front streams it.
+    NetFront* front = m_net.get();
+    FrameStreamer::SendFn send = [front](const uint8_t* data, size_t len) {
+        if (front)
+            front->sendStream(data, len);
+    };
+    m_stream = std::make_unique<FrameStreamer>(
+        m_options.stream, send, [front] { return front && front->anyStreaming(); },
+        [this] { return m_core.identity(); });
+    FrameStreamer* stream = m_stream.get();
+    m_core.setWriteObserver([stream](bool isShort, uint32_t address, uint32_t value) {
+        stream->onRegisterWrite(isShort, address, value);
+    });
+    m_core.setPictureSource([stream](const Identity& id, int frames, std::vector<uint16_t>* average, int* width,
+                                     int* rows) { return stream->averagePicture(id, frames, average, width, rows); });
+    m_stream->start();
     m_running = true;
     return true;
 }
@@ -75,6 +83,7 @@ void VirtualCamera::stop()
     if (m_stream) {
         m_stream->stop();
         m_core.setWriteObserver({});
+        m_core.setPictureSource({});
         m_stream.reset();
     }
     if (m_net) {

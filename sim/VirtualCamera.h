@@ -39,7 +39,8 @@ public:
     std::string ptyPath() const;
     CoreModel& core() { return m_core; }
     FaultInjector& faults() { return m_core.faults(); }
-    // The live stream (null without the network front or before start).
+    // The picture and live stream (null before start; without the network front it
+    // is rendered only for the core's own calibration commands).
     FrameStreamer* stream() { return m_stream.get(); }
     const CameraOptions& options() const { return m_options; }
 

@@ -1,6 +1,7 @@
 // irbench-sim: the virtual camera as a program of its own.
 #include "Faults.h"
 #include "Presets.h"
+#include "SimControl.h"
 #include "VirtualCamera.h"
 
 #include <cerrno>
@@ -9,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -18,8 +22,8 @@ const char* kUsage =
     "usage: irbench-sim [--host H] [--port N] [--user U] [--password P] [--serial]\n"
     "                   [--no-network] [--preset NAME] [--fault SPEC]... [--long-delay MS]\n"
     "                   [--completion-delay MS] [--time-scale X] [--fps N] [--no-crc]\n"
-    "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--fpa C] [--fpa-ramp C]\n"
-    "                   [--list-presets] [--help]\n";
+    "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--flat] [--fpa C]\n"
+    "                   [--fpa-ramp C] [--list-presets] [--help]\n";
 
 const char* kHelp =
     "\n"
@@ -34,7 +38,8 @@ const char* kHelp =
     "  --no-network          no TCP server (needs --serial)\n"
     "  --preset NAME         identity of the core (default \"default\"; see --list-presets)\n"
     "  --long-delay MS       acknowledgement delay of 0xF021/0xF029 (default 3000)\n"
-    "  --completion-delay MS completion reply of 0xF023/0xF026/0xF03D (default 1500, -1 none)\n"
+    "  --completion-delay MS completion reply of 0xF023 = 1..6, 0xF026 and 0xF03D = 0xD3\n"
+    "                        (default 1500, -1 none)\n"
     "  --time-scale X        multiply every simulated delay by X (default 1)\n"
     "  --fault SPEC          inject a fault; repeatable. SPEC is KIND[=N][@TARGET][#N|*N|>N]:\n"
     "      KIND    noreply | zero | delay=MS | split[=PAUSE_MS] | drop | garbage[=COUNT]\n"
@@ -48,10 +53,78 @@ const char* kHelp =
     "  --stream-fault K[=N]  every Nth packet (default 10): crc (wrong CRC), garbage (noise\n"
     "                        after the packet) or truncate (last quarter missing); repeatable\n"
     "  --scene-temp C        blackbody temperature in the picture (default 45)\n"
+    "  --flat                the blackbody fills the whole view (two-point correction)\n"
     "  --fpa C               focal-plane temperature at start (default 30)\n"
     "  --fpa-ramp C          FPA drift in degrees per minute (default 0: held)\n"
     "\n"
-    "Runs until SIGINT or SIGTERM.\n";
+    "Control: one command a line on stdin, each answered with one line on stdout, \"ok\"\n"
+    "or \"error: ...\":\n"
+    "  scene-temp C          blackbody temperature from the next frame\n"
+    "  flat on|off           blackbody over the whole view, or the ordinary scene\n"
+    "  fpa C                 hold the FPA at C\n"
+    "  fpa-ramp C            let the FPA drift C degrees per minute from where it is\n"
+    "  fault SPEC            add a fault (grammar as --fault); fault clear removes all\n"
+    "  shutter               shutter correction (as register 0x7003 = 0)\n"
+    "  status                \"ok\" and the scene values; help lists the commands\n"
+    "  quit                  stop the camera and exit 0\n"
+    "\n"
+    "Runs until SIGINT, SIGTERM or quit; the end of stdin only ends the control input.\n";
+
+// The control reader outlives main's locals when it is blocked in read() at exit, so
+// what it shares with main lives here.
+std::mutex g_controlLock;
+bool g_stopping = false;
+
+void runControl(irsim::VirtualCamera* camera)
+{
+    irsim::SimControl control(*camera);
+    constexpr size_t kMaxLine = 4096;
+    std::string line;
+    bool overlong = false;
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(0, buf, sizeof buf);
+        if (n == 0)
+            return; // stdin closed: the camera goes on serving
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] != '\n') {
+                if (line.size() < kMaxLine)
+                    line += buf[i];
+                else
+                    overlong = true;
+                continue;
+            }
+            std::string reply;
+            bool answer = false;
+            {
+                std::lock_guard<std::mutex> lock(g_controlLock);
+                if (g_stopping)
+                    return;
+                if (overlong) {
+                    reply = "error: line longer than 4096 bytes";
+                    answer = true;
+                } else {
+                    answer = control.run(line, &reply);
+                }
+            }
+            line.clear();
+            overlong = false;
+            if (answer) {
+                std::printf("%s\n", reply.c_str());
+                std::fflush(stdout);
+            }
+            if (control.quitRequested()) {
+                ::kill(::getpid(), SIGTERM);
+                return;
+            }
+        }
+    }
+}
 
 int usageError(const std::string& message)
 {
@@ -177,6 +250,8 @@ int main(int argc, char** argv)
             if (!needValue(&v) || !parseInt(v, 1, 200, &n))
                 return usageError("--fps needs a number 1..200");
             options.stream.frameRate = double(n);
+        } else if (arg == "--flat" && flagOnly()) {
+            options.stream.scene.flatField = true;
         } else if (arg == "--no-crc" && flagOnly()) {
             options.stream.withCrc = false;
         } else if (arg == "--stream-fault") {
@@ -251,8 +326,14 @@ int main(int argc, char** argv)
                     options.stream.truncateEvery ? ", truncated packets" : "");
     std::fflush(stdout);
 
+    std::thread(runControl, &camera).detach();
+
     int sig = 0;
     while (sigwait(&stopSignals, &sig) != 0) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_controlLock);
+        g_stopping = true;
     }
     camera.stop();
     return 0;

@@ -51,6 +51,27 @@ SimProcess::~SimProcess()
     terminate();
 }
 
+QString SimProcess::control(const QString& line, int timeoutMs)
+{
+    if (!m_ok || m_proc->state() != QProcess::Running)
+        return {};
+    m_proc->write((line + "\n").toUtf8());
+    m_proc->waitForBytesWritten(timeoutMs);
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        while (m_proc->canReadLine()) {
+            const QString reply = QString::fromUtf8(m_proc->readLine()).trimmed();
+            m_output += reply + "\n";
+            if (reply == "ok" || reply.startsWith("ok ") || reply.startsWith("error: "))
+                return reply;
+        }
+        if (!m_proc->waitForReadyRead(100) && m_proc->state() != QProcess::Running)
+            break;
+    }
+    return {};
+}
+
 int SimProcess::terminate()
 {
     if (!m_proc || m_proc->state() == QProcess::NotRunning)

@@ -16,6 +16,9 @@ public:
     int port() const { return m_port; }
     QString ptyPath() const { return m_pty; }
     QString output() const { return m_output; }
+    // One line to the camera's control input; its answer ("ok ...", "error: ..."), or
+    // an empty text when none came within timeoutMs.
+    QString control(const QString& line, int timeoutMs = 5000);
     // Sends SIGTERM and waits; returns the exit code (-1 when it had to be killed).
     int terminate();
 

@@ -1,0 +1,128 @@
+#include "SimControl.h"
+
+#include "Faults.h"
+#include "VirtualCamera.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace irsim {
+
+namespace {
+
+const char* kHelpLine =
+    "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
+    "fault SPEC, fault clear, shutter, status, help, quit";
+
+bool number(const std::string& text, double lo, double hi, double* out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
+}
+
+std::string fixed(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+} // namespace
+
+bool SimControl::run(const std::string& rawLine, std::string* reply)
+{
+    std::string line = rawLine;
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    if (words.empty() || words[0][0] == '#')
+        return false;
+
+    const std::string& cmd = words[0];
+    FrameStreamer* stream = m_camera.stream();
+    auto error = [reply](const std::string& why) {
+        *reply = "error: " + why;
+        return true;
+    };
+    auto ok = [reply](const std::string& extra = std::string()) {
+        *reply = extra.empty() ? "ok" : "ok " + extra;
+        return true;
+    };
+    auto needStream = [&]() { return stream != nullptr; };
+
+    if (cmd == "quit") {
+        if (words.size() != 1)
+            return error("quit takes no argument");
+        m_quit = true;
+        return ok();
+    }
+    if (cmd == "help") {
+        *reply = kHelpLine;
+        return true;
+    }
+    if (cmd == "scene-temp" || cmd == "fpa" || cmd == "fpa-ramp") {
+        const bool ramp = cmd == "fpa-ramp";
+        double v = 0;
+        if (words.size() != 2 || !number(words[1], ramp ? -60.0 : -40.0, ramp ? 60.0 : 150.0, &v))
+            return error(cmd + (ramp ? " needs degrees per minute -60..60" : " needs degrees -40..150"));
+        if (!needStream())
+            return error("the camera is not running");
+        if (cmd == "scene-temp")
+            stream->setSceneTemp(v);
+        else if (cmd == "fpa")
+            stream->holdFpa(v);
+        else
+            stream->rampFpa(v);
+        return ok();
+    }
+    if (cmd == "flat") {
+        if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
+            return error("flat needs on or off");
+        if (!needStream())
+            return error("the camera is not running");
+        stream->setFlatField(words[1] == "on");
+        return ok();
+    }
+    if (cmd == "shutter") {
+        if (!needStream())
+            return error("the camera is not running");
+        stream->onRegisterWrite(false, FrameStreamer::kShutterCorrect, 0);
+        return ok();
+    }
+    if (cmd == "fault") {
+        if (words.size() == 2 && words[1] == "clear") {
+            m_camera.faults().clear();
+            return ok();
+        }
+        if (words.size() != 2)
+            return error("fault needs one SPEC (KIND[=N][@TARGET][#N|*N|>N]) or clear");
+        FaultSpec spec;
+        std::string why;
+        if (!FaultSpec::parse(words[1], &spec, &why))
+            return error(why);
+        m_camera.faults().add(spec);
+        return ok(spec.toString());
+    }
+    if (cmd == "status") {
+        if (!needStream())
+            return error("the camera is not running");
+        return ok("scene-temp " + fixed(stream->sceneTemp(), 2) + " flat " + (stream->flatField() ? "on" : "off")
+                  + " fpa " + fixed(stream->currentFpa(), 2) + " fpa-ramp " + fixed(stream->fpaRamp(), 2) + " faults "
+                  + std::to_string(m_camera.faults().list().size()) + " packets "
+                  + std::to_string(stream->packetsSent()));
+    }
+    return error("unknown command \"" + cmd + "\" (try help)");
+}
+
+} // namespace irsim

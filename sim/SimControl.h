@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace irsim {
+
+class VirtualCamera;
+
+// The control interface of a running camera, one command a line:
+//   scene-temp C | flat on|off | fpa C | fpa-ramp C | fault SPEC | fault clear |
+//   shutter | status | help | quit
+// Every command gets one line back: "ok" (or "ok " and the asked values) or
+// "error: " and why. Blank lines and lines starting with '#' get no answer.
+class SimControl {
+public:
+    explicit SimControl(VirtualCamera& camera) : m_camera(camera) {}
+
+    // Runs one line; false when it is to be ignored. `reply` is the answer line
+    // without its newline.
+    bool run(const std::string& line, std::string* reply);
+    bool quitRequested() const { return m_quit; }
+
+private:
+    VirtualCamera& m_camera;
+    bool m_quit = false;
+};
+
+} // namespace irsim

@@ -1,0 +1,322 @@
+// The core's own commands as a host meets them: completion replies, answer delays
+// inside the host's poll window, the gain tables the core computes, the shutter
+// correction, the bad-pixel table region and the control interface.
+#include "SimControl.h"
+#include "SimTestUtil.h"
+#include "VirtualCamera.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <cmath>
+#include <set>
+#include <thread>
+
+using namespace simtest;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point t0)
+{
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+// The chunks a write brings within `waitMs`: its acknowledgement and whatever follows.
+std::vector<Bytes> repliesTo(irsim::CoreModel& core, const std::shared_ptr<RecordingPeer>& peer, const Bytes& req,
+                             int waitMs)
+{
+    peer->takeAll();
+    core.receive(peer, req.data(), req.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    return peer->chunks();
+}
+
+struct Host {
+    irsim::CoreModel& core;
+    std::shared_ptr<RecordingPeer> peer = std::make_shared<RecordingPeer>();
+
+    uint32_t value(const Bytes& req) { return valueOf(transact(core, peer, req)); }
+    Bytes payload(const Bytes& req) { return payloadOf(transact(core, peer, req)); }
+
+    // A one-key step: acknowledgement, then the completion reply's value (-1: none).
+    // `whileWaiting` runs right after the acknowledgement.
+    int oneKey(uint32_t value, const std::function<void()>& whileWaiting = {})
+    {
+        peer->takeAll();
+        const Bytes req = longWrite(0xF023, value);
+        core.receive(peer, req.data(), req.size());
+        if (whileWaiting)
+            whileWaiting();
+        if (!peer->waitChunks(2, 5000))
+            return -1;
+        const auto chunks = peer->chunks();
+        EXPECT_EQ(valueOf(chunks[0]), 1u) << "acknowledged at once";
+        return int(valueOf(chunks[1]));
+    }
+
+    // The bad-pixel page's table write: enter, confirm, address, size, blocks, end,
+    // reload, exit. True when every step was acknowledged.
+    bool writeTable(uint32_t address, const Bytes& data)
+    {
+        if (value(longWrite(0xF0E0, 1)) != 1 || value(longWrite(0xF0E1, 1)) != 1)
+            return false;
+        if (value(blockFrame(0xE3, be32(address))) != 1 || value(blockFrame(0xE4, be32(uint32_t(data.size())))) != 1)
+            return false;
+        for (size_t at = 0; at < data.size(); at += 1000) {
+            const size_t n = std::min<size_t>(1000, data.size() - at);
+            if (value(blockFrame(0xEE, Bytes(data.begin() + at, data.begin() + at + n))) != 1)
+                return false;
+        }
+        return value(blockFrame(0xE5)) == 1 && value(blockFrame(0xEC, {1})) == 1 && value(blockFrame(0xE6)) == 1;
+    }
+
+    // Read-back of a data set: enter, confirm, E8 selector, E9 length, EA blocks, EB,
+    // E6. False when a step fails or a block comes back empty before the end.
+    bool readSet(uint8_t selector, Bytes* out)
+    {
+        out->clear();
+        if (value(longWrite(0xF0E0, 1)) != 1 || value(longWrite(0xF0E1, 1)) != 1)
+            return false;
+        if (value(blockFrame(0xE8, {selector})) != 1)
+            return false;
+        const Bytes len = payload(blockFrame(0xE9));
+        if (len.size() != 4)
+            return false;
+        const uint32_t n = uint32_t(len[0]) << 24 | uint32_t(len[1]) << 16 | uint32_t(len[2]) << 8 | len[3];
+        while (out->size() < n) {
+            const Bytes chunk = payload(blockFrame(0xEA));
+            if (chunk.empty())
+                return false;
+            out->insert(out->end(), chunk.begin(), chunk.end());
+        }
+        return value(blockFrame(0xEB)) == 1 && value(blockFrame(0xE6)) == 1 && out->size() == n;
+    }
+};
+
+Bytes pattern(size_t n, uint8_t seed)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(seed + i * 13 + (i >> 9));
+    return b;
+}
+
+std::unique_ptr<irsim::VirtualCamera> startCamera(const char* preset, bool flat, double timeScale = 0.01)
+{
+    irsim::CameraOptions o;
+    o.net.port = 0;
+    o.preset = preset;
+    o.timeScale = timeScale;
+    o.stream.scene.flatField = flat;
+    auto cam = std::make_unique<irsim::VirtualCamera>(o);
+    std::string err;
+    EXPECT_TRUE(cam->start(&err)) << err;
+    return cam;
+}
+
+} // namespace
+
+TEST(SimCoreCommands, CompletionRepliesOnlyForTheCoresOwnWork)
+{
+    irsim::CoreModel core;
+    core.setTimeScale(0.01);
+    core.setCompletionDelayMs(1500); // 15 ms here
+    auto peer = std::make_shared<RecordingPeer>();
+
+    // Capture, NVFFC and detection: acknowledgement, then completion.
+    for (const auto& [reg, value] : {std::pair<uint32_t, uint32_t>{0xF023, 1}, {0xF023, 6}, {0xF026, 2}, {0xF03D, 0xD3}}) {
+        const auto chunks = repliesTo(core, peer, longWrite(reg, value), 120);
+        ASSERT_EQ(chunks.size(), 2u) << std::hex << reg << "=" << value;
+        EXPECT_EQ(valueOf(chunks[0]), 1u);
+        EXPECT_EQ(chunks[1], irsim::writeReply(0xFE, 1));
+    }
+    // Cursor mode on the same register is an ordinary write: a second reply would be
+    // taken for the answer to the host's next command.
+    for (const auto& [reg, value] : {std::pair<uint32_t, uint32_t>{0xF03D, 15}, {0xF023, 0}, {0xF023, 7}}) {
+        const auto chunks = repliesTo(core, peer, longWrite(reg, value), 120);
+        EXPECT_EQ(chunks.size(), 1u) << std::hex << reg << "=" << value;
+    }
+}
+
+TEST(SimCoreCommands, DetectionV30AndShutterAnswerInsideTheHostsPollWindow)
+{
+    irsim::CoreModel core;
+    core.setTimeScale(0.1); // V30 60 ms, shutter 30 ms; the host waits 10 polls of 20 ms
+    auto peer = std::make_shared<RecordingPeer>();
+    for (const auto& [reg, value, nominal] :
+         {std::tuple<uint32_t, uint32_t, int>{0xF057, 1, 600}, {0x7003, 0, 300}}) {
+        peer->takeAll();
+        const Bytes req = longWrite(reg, value);
+        const auto t0 = Clock::now();
+        core.receive(peer, req.data(), req.size());
+        EXPECT_TRUE(peer->chunks().empty()) << std::hex << reg << ": not at once";
+        ASSERT_TRUE(peer->waitChunks(1, 2000));
+        const long ms = msSince(t0);
+        EXPECT_GE(ms, nominal / 10 - 5) << std::hex << reg;
+        EXPECT_LT(ms, 200) << std::hex << reg << ": inside 10 polls of 200 ms (scaled)";
+        EXPECT_EQ(valueOf(peer->chunks()[0]), 1u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(peer->chunks().size(), 1u) << "no completion reply";
+    }
+    EXPECT_EQ(core.longRegister(0xF057), 1u);
+}
+
+TEST(SimCoreCommands, OneKeyCorrectionStoresTheCoresGainTable)
+{
+    auto cam = startCamera("res384", true);
+    ASSERT_TRUE(cam && cam->stream());
+    irsim::CoreModel& core = cam->core();
+    Host host{core};
+    const int w = 384, rows = 286;
+    const size_t n = size_t(w) * size_t(rows);
+
+    // Gains before both points: the core reports failure and stores nothing.
+    EXPECT_EQ(host.oneKey(3), 0);
+    EXPECT_FALSE(core.lastWrite(6).valid);
+
+    cam->stream()->setSceneTemp(20.0);
+    EXPECT_EQ(host.oneKey(1), 1);
+    EXPECT_EQ(host.oneKey(4), 0) << "the high point is still missing";
+    cam->stream()->setSceneTemp(60.0);
+    EXPECT_EQ(host.oneKey(2), 1);
+    // The core acknowledges before it works (a late acknowledgement would be taken
+    // for the completion), and the table is there when it reports completion.
+    core.setCompletionDelayMs(20000); // 200 ms here
+    EXPECT_EQ(host.oneKey(4, [&] {
+        EXPECT_EQ(host.peer->chunks().size(), 1u);
+        EXPECT_FALSE(core.lastWrite(7).valid) << "not yet computed";
+    }), 1); // TEC2
+
+    const auto stored = core.lastWrite(7);
+    ASSERT_TRUE(stored.valid);
+    ASSERT_EQ(stored.size, n * 2);
+    EXPECT_FALSE(core.lastWrite(6).valid) << "TEC1 untouched";
+    const Bytes table = core.readFlash(0xD00000, n * 2);
+
+    std::set<size_t> stuck;
+    for (const auto& p : cam->stream()->deadPixels())
+        stuck.insert(size_t(p.second) * size_t(w) + size_t(p.first));
+    for (const auto& p : cam->stream()->hotPixels())
+        stuck.insert(size_t(p.second) * size_t(w) + size_t(p.first));
+    std::set<size_t> noisy;
+    for (const auto& p : cam->stream()->noisyPixels())
+        noisy.insert(size_t(p.second) * size_t(w) + size_t(p.first));
+    const std::vector<float> gains = cam->stream()->pixelGains();
+    ASSERT_EQ(gains.size(), n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned k = unsigned(table[2 * i]) << 8 | table[2 * i + 1];
+        if (stuck.count(i)) {
+            EXPECT_TRUE(k == 25000 || k == 45000) << "pixel " << i << " K " << k;
+            continue;
+        }
+        // The core's gain undoes the pixel's own response.
+        ASSERT_NEAR(double(k) * gains[i] / 32768.0, 1.0, noisy.count(i) ? 0.05 : 0.01) << "pixel " << i;
+    }
+
+    // The host reads it back through selector 7 byte for byte.
+    Bytes back;
+    ASSERT_TRUE(host.readSet(7, &back));
+    EXPECT_EQ(back, table);
+    EXPECT_EQ(core.upgradeState(), irsim::UpgradeEngine::State::Idle);
+}
+
+TEST(SimCoreCommands, ShutterCorrectionRegisterFlattensThePicture)
+{
+    auto cam = startCamera("res160", true);
+    ASSERT_TRUE(cam && cam->stream());
+    Host host{cam->core()};
+    auto worstOffset = [&] {
+        float worst = 0;
+        for (float v : cam->stream()->pixelOffsets())
+            worst = std::max(worst, std::fabs(v));
+        return worst;
+    };
+    EXPECT_GT(worstOffset(), 50.0f);
+    EXPECT_EQ(host.value(longWrite(0x7003, 0)), 1u);
+    EXPECT_EQ(cam->stream()->shutterCorrections(), 1);
+    EXPECT_LT(worstOffset(), 1.0f);
+}
+
+TEST(SimBadPixelRegion, TablesOfAnySizeIncludingNoneWriteAndReadBack)
+{
+    irsim::CoreModel core;
+    Host host{core};
+    // Zero records (a core without bad pixels), one record, exactly one block, a
+    // few blocks with a short tail, and a smaller table after a larger one.
+    for (size_t size : {size_t(0), size_t(4), size_t(1000), size_t(2504), size_t(8), size_t(0)}) {
+        const Bytes table = pattern(size, uint8_t(size));
+        ASSERT_TRUE(host.writeTable(0x1400000, table)) << size << " bytes";
+        const auto last = core.lastWrite(1);
+        ASSERT_TRUE(last.valid);
+        EXPECT_EQ(last.size, size);
+        Bytes back;
+        ASSERT_TRUE(host.readSet(1, &back)) << size << " bytes";
+        EXPECT_EQ(back, table) << size << " bytes";
+    }
+    EXPECT_EQ(core.reloadCount(), 6);
+
+    // A zero-size write whose host sends one empty data block is still accepted.
+    ASSERT_EQ(host.value(longWrite(0xF0E0, 1)), 1u);
+    ASSERT_EQ(host.value(longWrite(0xF0E1, 1)), 1u);
+    EXPECT_EQ(host.value(blockFrame(0xE3, be32(0x1400000))), 1u);
+    EXPECT_EQ(host.value(blockFrame(0xE4, be32(0))), 1u);
+    EXPECT_EQ(host.value(blockFrame(0xEE)), 1u);
+    EXPECT_EQ(host.value(blockFrame(0xEE, {1, 2, 3, 4})), 0u) << "more than announced";
+    EXPECT_EQ(host.value(blockFrame(0xE5)), 1u);
+    EXPECT_EQ(host.value(blockFrame(0xE6)), 1u);
+    EXPECT_EQ(core.lastWrite(1).size, 0u);
+}
+
+TEST(SimControl, CommandsChangeTheRunningCamera)
+{
+    auto cam = startCamera("res160", false);
+    ASSERT_TRUE(cam && cam->stream());
+    irsim::SimControl control(*cam);
+    std::string reply;
+    auto say = [&](const std::string& line) {
+        reply.clear();
+        return control.run(line, &reply);
+    };
+
+    ASSERT_TRUE(say("scene-temp 60"));
+    EXPECT_EQ(reply, "ok");
+    EXPECT_DOUBLE_EQ(cam->stream()->sceneTemp(), 60.0);
+    ASSERT_TRUE(say("flat on\r"));
+    EXPECT_EQ(reply, "ok");
+    EXPECT_TRUE(cam->stream()->flatField());
+    ASSERT_TRUE(say("fpa 33.5"));
+    EXPECT_NEAR(cam->stream()->currentFpa(), 33.5, 1e-6);
+    ASSERT_TRUE(say("fpa-ramp -2"));
+    EXPECT_DOUBLE_EQ(cam->stream()->fpaRamp(), -2.0);
+    ASSERT_TRUE(say("fault zero@0xF0E0#1"));
+    EXPECT_EQ(reply.rfind("ok ", 0), 0u) << reply;
+    EXPECT_EQ(cam->faults().list().size(), 1u);
+    Host host{cam->core()};
+    EXPECT_EQ(host.value(longWrite(0xF0E0, 1)), 0u) << "the fault is live";
+    EXPECT_EQ(host.value(longWrite(0xF0E0, 1)), 1u);
+    ASSERT_TRUE(say("fault clear"));
+    EXPECT_TRUE(cam->faults().list().empty());
+    ASSERT_TRUE(say("shutter"));
+    EXPECT_EQ(cam->stream()->shutterCorrections(), 1);
+    ASSERT_TRUE(say("status"));
+    EXPECT_NE(reply.find("scene-temp 60.00 flat on"), std::string::npos) << reply;
+
+    // Bad input changes nothing and says why.
+    for (const char* bad : {"scene-temp", "scene-temp hot", "scene-temp 400", "flat maybe", "fpa-ramp 99",
+                            "fault explode", "fault a b", "frobnicate", "quit now"}) {
+        ASSERT_TRUE(say(bad)) << bad;
+        EXPECT_EQ(reply.rfind("error: ", 0), 0u) << bad << " -> " << reply;
+    }
+    EXPECT_DOUBLE_EQ(cam->stream()->sceneTemp(), 60.0);
+    EXPECT_TRUE(cam->stream()->flatField());
+    EXPECT_FALSE(control.quitRequested());
+
+    EXPECT_FALSE(say("")) << "blank lines get no answer";
+    EXPECT_FALSE(say("  # a note"));
+    ASSERT_TRUE(say("quit"));
+    EXPECT_EQ(reply, "ok");
+    EXPECT_TRUE(control.quitRequested());
+}
