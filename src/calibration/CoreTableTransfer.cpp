@@ -209,5 +209,5 @@ bool resetCorePixelTable(TransferContext& ctx)
 
 bool readCorePixelTable(TransferContext& ctx, const QString& path)
 {
-    return readBackToFile(ctx, 1, path, ReadBackVariant::VideoPage);
+    return readBackToFile(ctx, 1, path, ReadBackVariant::VideoPage, EmptySetPolicy::EmptyFile);
 }

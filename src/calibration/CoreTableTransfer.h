@@ -37,7 +37,8 @@ bool writePixelTableToCore(TransferContext& ctx, const QString& tablePath);
 bool resetCorePixelTable(TransferContext& ctx);
 
 // Reads the core's bad-pixel table (read-back selector 1, video-page variant) into
-// `path`; an earlier file of that name is replaced only by a complete table.
+// `path`; an earlier file of that name is replaced only by a complete table. A core
+// that holds no table gives an empty file.
 bool readCorePixelTable(TransferContext& ctx, const QString& path);
 
 // The fixed record the one-key correction leaves as "FinalPixel.bak" and the reset

@@ -128,7 +128,8 @@ private:
     QByteArray* m_out;
 };
 
-bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVariant variant)
+bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVariant variant,
+              EmptySetPolicy empty = EmptySetPolicy::Refuse)
 {
     DataExchange* dx = DataExchange::instance();
     ctx.setProgress(0);
@@ -154,6 +155,19 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
 
     if (!sink.open())
         return failAndExit(ctx, QStringLiteral("文件打开失败"));
+    if (total == 0 && empty == EmptySetPolicy::EmptyFile) {
+        // A table the core has never held: no records, which is a valid table.
+        if (!dx->writeBlock(kCmdReadEnd, nullptr, 0)) {
+            sink.discard();
+            return failAndExit(ctx, QStringLiteral("读取结束失败"));
+        }
+        if (!sink.finish()) {
+            dx->writeBlock(kCmdExit, nullptr, 0);
+            ctx.message(kTitle, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
+            return false;
+        }
+        return finishWithExit(ctx);
+    }
     if (total == 0) {
         // Nothing stored: asking for a block would only wait out the poll budget.
         sink.discard();
@@ -255,10 +269,11 @@ bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path
     return finishWithExit(ctx);
 }
 
-bool readBackToFile(TransferContext& ctx, int selector, const QString& path, ReadBackVariant variant)
+bool readBackToFile(TransferContext& ctx, int selector, const QString& path, ReadBackVariant variant,
+                    EmptySetPolicy empty)
 {
     FileSink sink(path);
-    return readBack(ctx, selector, sink, variant);
+    return readBack(ctx, selector, sink, variant, empty);
 }
 
 bool readBackToMemory(TransferContext& ctx, int selector, QByteArray* out, ReadBackVariant variant)

@@ -15,6 +15,10 @@
 // page's 1000 ms.
 enum class ReadBackVariant { ConfigPage, VideoPage };
 
+// A data set of length 0: refused with a message (nothing to save), or taken as an
+// empty file (a bad-pixel table without records).
+enum class EmptySetPolicy { Refuse, EmptyFile };
+
 // Page-level write of a binary file to one start address: enter, confirm, address,
 // size, 1000-byte blocks (a file of a multiple of 1000 bytes ends with one empty
 // block), end, exit. A file too large for the area at `address` is refused before
@@ -25,7 +29,8 @@ bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path
 // into `path`. The file is replaced only when the whole set has arrived; a failed
 // read leaves an earlier file of that name as it was.
 bool readBackToFile(TransferContext& ctx, int selector, const QString& path,
-                    ReadBackVariant variant = ReadBackVariant::ConfigPage);
+                    ReadBackVariant variant = ReadBackVariant::ConfigPage,
+                    EmptySetPolicy empty = EmptySetPolicy::Refuse);
 bool readBackToMemory(TransferContext& ctx, int selector, QByteArray* out,
                       ReadBackVariant variant = ReadBackVariant::ConfigPage);
 
