@@ -4,6 +4,7 @@
 #include "CDevice.h"
 #include "CFindFrame.h"
 #include "CNetConnect.h"
+#include "CPixelDetector.h"
 #include "CVideoRender.h"
 #include "CameraInfoDataManager.h"
 #include "CustomMessageBox.h"
@@ -20,6 +21,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -78,6 +80,11 @@ VideoPageWidget::VideoPageWidget(QWidget* parent)
     connect(m_pCmbEnlargeTimes, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &VideoPageWidget::On_ChangeEnlargeTimes);
     connect(m_pBtnRevoke, &QPushButton::clicked, this, &VideoPageWidget::On_Revoke);
+    connect(m_pBtnAutoDetect, &QPushButton::clicked, this, &VideoPageWidget::On_BtnAutoDetect);
+    connect(m_pBtnCreatePixel, &QPushButton::clicked, this, &VideoPageWidget::On_CreatePixel);
+    connect(m_pBtnReSet, &QPushButton::clicked, this, &VideoPageWidget::On_ReSet);
+    connect(m_pBtnSendPixel, &QPushButton::clicked, this, &VideoPageWidget::On_BtnSendPixel);
+    connect(m_pBtnShutterCorrect, &QPushButton::clicked, this, &VideoPageWidget::On_ShutterCorrect);
     m_pSignPixel->installEventFilter(this);
 
     loadRectSettings();
@@ -124,8 +131,14 @@ void VideoPageWidget::setupUi()
     }
     show->addWidget(m_pBtnModifyRect, 6, 0, 1, 2);
 
+    // Status panel and the bad-pixel table tools share one place below the picture;
+    // the page has no room for both at once at the window's 800 x 600.
+    m_pTabTools = new QTabWidget(this);
+    m_pTabTools->setObjectName("m_pTabTools");
+    m_pTabTools->setDocumentMode(true);
+
     // Status panel: the stream, the frame mean and the housekeeping values.
-    auto* grpState = new QGroupBoxEx(QStringLiteral("状态"), this);
+    auto* grpState = new QWidget(m_pTabTools);
     auto* state = new QGridLayout(grpState);
     state->setHorizontalSpacing(4);
     state->setVerticalSpacing(2);
@@ -197,12 +210,17 @@ void VideoPageWidget::setupUi()
     mark->addWidget(m_pWgtGrid, 2, 2, 1, 2, Qt::AlignTop);
     mark->setRowStretch(2, 1);
 
+    auto* grpPixel = new QWidget(m_pTabTools);
+    setupPixelTools(grpPixel);
+    m_pTabTools->addTab(grpState, QStringLiteral("状态"));
+    m_pTabTools->addTab(grpPixel, QStringLiteral("坏点表"));
+
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(6);
     layout->addWidget(m_pScrPicture, 0, 0, Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(grpShow, 0, 1);
-    layout->addWidget(grpState, 1, 0, Qt::AlignTop);
+    layout->addWidget(m_pTabTools, 1, 0, Qt::AlignTop);
     layout->addWidget(grpMark, 1, 1);
     layout->setColumnStretch(1, 1);
     layout->setRowStretch(1, 1);

@@ -6,24 +6,34 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
+#include <vector>
+
 class CCursorWriter;
+class CPixelDetector;
 class CNetConnect;
 class DetectPageWidget;
+class DeviceTaskContext;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QSignPixelWidget;
 class QSlider;
 class QTableWidget;
+class QTabWidget;
 class QTimer;
 
 // Page 3 "标定": the live picture of a networked camera with its AGC, the sampling
 // rectangles and the status panel; manual bad-pixel marking on the picture and the
-// core's own crosshair with the 5 x 5 neighbourhood of its cursor. The main window
+// core's own crosshair with the 5 x 5 neighbourhood of its cursor; the bad-pixel
+// table tools (automatic detection, table from the marks, reset, send, shutter
+// correction), which run on the device runner with the page disabled. The main window
 // hands it the sensor ID, the calibration page and, when the stream starts, the link.
 class VideoPageWidget : public QWidget {
     Q_OBJECT
@@ -76,6 +86,11 @@ public slots:
     void On_BtnDisCross();
     void On_ChangeEnlargeTimes(int nIndex);
     void On_Revoke();
+    void On_BtnAutoDetect();
+    void On_CreatePixel();
+    void On_ReSet();
+    void On_BtnSendPixel();
+    void On_ShutterCorrect();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -91,6 +106,13 @@ private:
     void resetValueLabels();
     void updateStatusPanel();
     bool cursorLinkUsable(bool bReport);
+    void setupPixelTools(QWidget* grpPixel);
+    bool readThresholdEdits(int* nHigh, int* nLow);
+    bool checkTableTarget();
+    bool runPixelTask(const std::function<bool(DeviceTaskContext&)>& task, const std::function<void(bool)>& done);
+    // Detected pixels join the mark list, the overlay and the table (grey values
+    // from the image they were found in).
+    void appendMarks(const std::vector<QPoint>& points, const std::vector<uint16_t>& image, int nWidth);
 
     QString m_strSensorId;
     DetectPageWidget* m_pDetect = nullptr;
@@ -120,10 +142,21 @@ private:
     QLabel* m_pLabHelp = nullptr;
     QWidget* m_pWgtGrid = nullptr;
     QLabel* m_pLabGrid[25] = {};
+    QTabWidget* m_pTabTools = nullptr;
+    QLineEdit* m_pEdtHThrd = nullptr;
+    QLineEdit* m_pEdtLThrd = nullptr;
+    QComboBox* m_pCmbSolution = nullptr;
+    QPushButton* m_pBtnAutoDetect = nullptr;
+    QPushButton* m_pBtnCreatePixel = nullptr;
+    QPushButton* m_pBtnReSet = nullptr;
+    QPushButton* m_pBtnSendPixel = nullptr;
+    QPushButton* m_pBtnShutterCorrect = nullptr;
+    QProgressBar* m_pPrgPixel = nullptr;
 
     int m_nAgcMode = 1;
     int m_nRectSize = 4;
     QVector<QPoint> m_marks;
     bool m_bEnterPending = false;
     QElapsedTimer m_crossRefresh;
+    std::unique_ptr<CPixelDetector> m_pDetector; // created on first use
 };
