@@ -12,6 +12,13 @@
 
 namespace {
 
+bool sameRecord(const FrameAddInfo& a, const FrameAddInfo& b)
+{
+    return a.tFPA == b.tFPA && a.tCavity == b.tCavity && a.tBoard == b.tBoard && a.VIEC == b.VIEC
+        && a.EOCC == b.EOCC && a.TEC == b.TEC && a.TINT == b.TINT && a.SENS == b.SENS && a.BVAL == b.BVAL
+        && a.BaseL == b.BaseL && a.Ival == b.Ival && a.INX == b.INX && a.HBV == b.HBV && a.LBV == b.LBV;
+}
+
 std::vector<uint8_t> blockOf(std::initializer_list<std::pair<int, uint16_t>> words)
 {
     std::vector<uint8_t> b(60, 0);
@@ -127,7 +134,7 @@ TEST(AddInfoDecode, VirtualCameraLayoutsRoundTrip)
         }
         FrameAddInfo again;
         ASSERT_TRUE(ff.GetFrameAddInfoEx(&again, 0));
-        EXPECT_EQ(std::memcmp(&again, &got, sizeof got), 0) << name;
+        EXPECT_TRUE(sameRecord(again, got)) << name;
     }
 }
 

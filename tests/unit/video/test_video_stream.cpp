@@ -103,13 +103,20 @@ TEST_F(VideoStream, CliRecordsDecodesAndMapsTheStream)
     std::string out, err;
     ASSERT_EQ(cli({"record-stream", "1", rec}, &out, &err), 0) << err;
     const QByteArray bytes = irtest::readAll(QString::fromStdString(rec));
-    EXPECT_GT(bytes.size(), 10 * 655416) << "about 40 packets of 640 x 512";
+    // About 40 packets of 640 x 512 on an idle machine; a loaded one (sanitizers)
+    // sends fewer, so the decode below is measured against what was recorded.
+    constexpr int kPacket = 655416;
+    const int packets = int(bytes.size() / kPacket);
+    ASSERT_GE(packets, 6) << bytes.size();
     EXPECT_NE(out.find(std::to_string(bytes.size()) + " 字节"), std::string::npos) << out;
 
     ASSERT_EQ(cli({"decode-stream", rec, outDir}, &out, &err), 0) << err;
     const QStringList files = QDir(QString::fromStdString(outDir)).entryList({"Frame*.frame"}, QDir::Files);
     const int lines = int(std::count(out.begin(), out.end(), '\n'));
-    EXPECT_GE(files.size(), 20);
+    // Every 5th packet has a wrong CRC; the first and the last may be cut by the
+    // recording's start and end.
+    EXPECT_GE(files.size(), packets - (packets + 4) / 5 - 2) << packets << " packets";
+    EXPECT_LE(files.size(), packets - packets / 5 + 1) << packets << " packets";
     EXPECT_EQ(lines, files.size());
     EXPECT_EQ(out.rfind("1 FPA 30.00 ", 0), 0u) << out.substr(0, 80);
     EXPECT_NE(out.find("VIEC 2810"), std::string::npos);
