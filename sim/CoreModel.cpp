@@ -75,6 +75,25 @@ void CoreModel::setPictureSource(PictureSource source)
     m_pictureSource = std::move(source);
 }
 
+void CoreModel::setGainObserver(GainObserver observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_gainObserver = std::move(observer);
+}
+
+void CoreModel::announceGainTable(uint32_t address)
+{
+    if (!m_gainObserver)
+        return;
+    for (int tec = 1; tec <= 4; ++tec) {
+        if (address != CoreNuc::gainAddress(tec))
+            continue;
+        const UpgradeEngine::Transfer t = m_upgrade.lastWriteAt(address);
+        m_gainObserver(t.valid ? m_upgrade.flash().read(address, t.size) : std::vector<uint8_t>());
+        return;
+    }
+}
+
 bool CoreModel::runOneKeyStep(uint32_t value)
 {
     if (!m_pictureSource)
@@ -91,7 +110,11 @@ bool CoreModel::runOneKeyStep(uint32_t value)
     std::vector<uint8_t> table;
     if (!m_nuc.gainTable(&table))
         return false;
-    return m_upgrade.storeInternal(CoreNuc::gainAddress(int(value) - 2), table);
+    const uint32_t address = CoreNuc::gainAddress(int(value) - 2);
+    if (!m_upgrade.storeInternal(address, table))
+        return false;
+    announceGainTable(address);
+    return true;
 }
 
 void CoreModel::setIdentity(const Identity& identity)
@@ -319,9 +342,12 @@ CoreModel::Outcome CoreModel::handle(const Request& r, bool refuse)
             return out;
         }
         {
+            const int commits = m_upgrade.commitCount();
             const UpgradeEngine::Reply reply = m_upgrade.block(r.command, r.data);
             out.reply = reply.data ? blockDataReply(r.command, reply.payload.data(), reply.payload.size())
                                    : blockAck(r.command, reply.value);
+            if (m_upgrade.commitCount() != commits)
+                announceGainTable(m_upgrade.lastCommitted().address);
         }
         return out;
     }

@@ -73,6 +73,10 @@ public:
     // that drives its picture (cursor, shutter correction); replacing it cuts that off.
     using WriteObserver = std::function<void(bool isShort, uint32_t address, uint32_t value)>;
     void setWriteObserver(WriteObserver observer);
+    // Told of every gain table that lands in a TEC's gain area (host transfer or the
+    // core's own one-key step), big-endian as stored. Same lock rule as above.
+    using GainObserver = std::function<void(const std::vector<uint8_t>& table)>;
+    void setGainObserver(GainObserver observer);
 
     // Front side.
     void receive(const PeerPtr& peer, const uint8_t* data, size_t len);
@@ -145,6 +149,8 @@ private:
     uint64_t m_requests = 0;
 
     WriteObserver m_writeObserver;
+    GainObserver m_gainObserver;
+    void announceGainTable(uint32_t address); // under m_mutex
     PictureSource m_pictureSource;
     CoreNuc m_nuc;
     FaultInjector m_faults;

@@ -167,6 +167,14 @@ void FrameSource::takeOffsetReference(double fpaC)
         m_offsetRef[i] = float(m_offset[i] + (m_gain[i] - 1.0) * fpaSignal);
 }
 
+void FrameSource::setGainTable(const std::vector<uint16_t>& k)
+{
+    if (k.size() == size_t(m_w) * size_t(imageRows()))
+        m_gainK = k;
+    else
+        m_gainK.clear();
+}
+
 void FrameSource::render(double seconds, std::vector<uint16_t>& frame)
 {
     renderWithFpa(fpaAt(seconds), frame);
@@ -191,6 +199,12 @@ void FrameSource::renderWithFpa(double fpa, std::vector<uint16_t>& frame)
         const size_t i = size_t(p.second) * size_t(m_w) + size_t(p.first);
         const double clean = double(m_base[i] + m_gain[i] * fpaTerm) - (m_offsetRef.empty() ? 0.0 : m_offsetRef[i]);
         frame[i] = clampCount(clean + m_opt.noisyCounts * gaussian());
+    }
+    // The core's two-point correction scales each pixel's signal above the pedestal;
+    // stuck pixels stay stuck.
+    if (!m_gainK.empty()) {
+        for (size_t i = 0; i < n; ++i)
+            frame[i] = clampCount(kPedestal + (double(frame[i]) - kPedestal) * double(m_gainK[i]) / 32768.0);
     }
     for (size_t k = 0; k < m_dead.size(); ++k)
         frame[size_t(m_dead[k].second) * size_t(m_w) + size_t(m_dead[k].first)] = m_deadValue[k];

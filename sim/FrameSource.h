@@ -67,6 +67,10 @@ public:
     // ambient temperature) and takes each pixel's deviation as its new offset
     // reference, which flattens the fixed offsets of the picture.
     void takeOffsetReference(double fpaC);
+    // The gain table the core applies to its video (K per image pixel, 32768 = 1);
+    // empty or another size: none.
+    void setGainTable(const std::vector<uint16_t>& k);
+    bool gainCorrected() const { return !m_gainK.empty(); }
     bool offsetReferenced() const { return !m_offsetRef.empty(); }
 
     // The core's own crosshair (1-based cursor position) and the pixels it was told
@@ -106,6 +110,7 @@ private:
     double m_preparedNoise = -1e9;
     int m_preparedFlat = -1;
     std::vector<float> m_offsetRef; // empty: no shutter correction taken
+    std::vector<uint16_t> m_gainK;  // empty: no gain table applied
     std::vector<std::pair<int, int>> m_dead;
     std::vector<std::pair<int, int>> m_hot;
     std::vector<std::pair<int, int>> m_noisy;

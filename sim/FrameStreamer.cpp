@@ -172,6 +172,22 @@ void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t val
     }
 }
 
+void FrameStreamer::setGainTable(const std::vector<uint8_t>& bigEndian)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_gainK.resize(bigEndian.size() / 2);
+    for (size_t i = 0; i < m_gainK.size(); ++i)
+        m_gainK[i] = uint16_t((bigEndian[2 * i] << 8) | bigEndian[2 * i + 1]);
+    if (m_source)
+        m_source->setGainTable(m_gainK);
+}
+
+bool FrameStreamer::gainCorrected() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_source && m_source->gainCorrected();
+}
+
 FrameStreamer::CursorState FrameStreamer::cursor() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -241,11 +257,13 @@ bool FrameStreamer::averagePicture(const Identity& identity, int frames, std::ve
     std::vector<uint16_t> frame;
     const double fpa = fpaAtLocked(nowSeconds());
     src.setCursor(false, 0, 0); // the core calibrates on the bare picture
+    src.setGainTable({});       // and on its detector's own response
     for (int k = 0; k < frames; ++k) {
         src.renderWithFpa(fpa, frame);
         for (size_t i = 0; i < n; ++i)
             sum[i] += frame[i];
     }
+    src.setGainTable(m_gainK);
     average->resize(n);
     for (size_t i = 0; i < n; ++i)
         (*average)[i] = uint16_t(sum[i] / uint32_t(frames));
@@ -265,6 +283,7 @@ void FrameStreamer::ensureSourceLocked(const Identity& id)
     m_source = std::make_unique<FrameSource>(id, scene);
     if (m_shutterCorrections > 0)
         m_source->takeOffsetReference(fpaAtLocked(nowSeconds()));
+    m_source->setGainTable(m_gainK);
     for (const auto& p : m_cursor.confirmed)
         m_source->addCorrected(p.first, p.second);
 }

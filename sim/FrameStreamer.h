@@ -65,6 +65,11 @@ public:
     bool flatField() const;
     double fpaRamp() const; // degrees per minute, 0: held
 
+    // A gain table the core took into its flash (big-endian K per image pixel): the
+    // video is corrected with it from the next frame. Empty: none.
+    void setGainTable(const std::vector<uint8_t>& bigEndian);
+    bool gainCorrected() const;
+
     // A register write the core accepted (called by the core model).
     void onRegisterWrite(bool isShort, uint32_t address, uint32_t value);
 
@@ -115,6 +120,7 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
     std::unique_ptr<FrameSource> m_source;
+    std::vector<uint16_t> m_gainK; // kept for a source made later
     double m_fpaBase;        // FPA at m_fpaSince
     double m_fpaSince = 0;   // seconds
     double m_rampPerMin;

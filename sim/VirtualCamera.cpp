@@ -71,6 +71,7 @@ bool VirtualCamera::start(std::string* error)
     m_core.setWriteObserver([stream](bool isShort, uint32_t address, uint32_t value) {
         stream->onRegisterWrite(isShort, address, value);
     });
+    m_core.setGainObserver([stream](const std::vector<uint8_t>& table) { stream->setGainTable(table); });
     m_core.setPictureSource([stream](const Identity& id, int frames, std::vector<uint16_t>* average, int* width,
                                      int* rows) { return stream->averagePicture(id, frames, average, width, rows); });
     m_stream->start();
@@ -84,6 +85,7 @@ void VirtualCamera::stop()
         m_stream->stop();
         m_core.setWriteObserver({});
         m_core.setPictureSource({});
+        m_core.setGainObserver({});
         m_stream.reset();
     }
     if (m_net) {

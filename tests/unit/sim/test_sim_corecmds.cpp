@@ -5,6 +5,8 @@
 #include "SimTestUtil.h"
 #include "VirtualCamera.h"
 
+#include "StreamPacket.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -238,6 +240,61 @@ TEST(SimCoreCommands, ShutterCorrectionRegisterFlattensThePicture)
     EXPECT_EQ(host.value(longWrite(0x7003, 0)), 1u);
     EXPECT_EQ(cam->stream()->shutterCorrections(), 1);
     EXPECT_LT(worstOffset(), 1.0f);
+}
+
+TEST(SimCoreCommands, GainTableInFlashCorrectsTheVideo)
+{
+    auto cam = startCamera("res160", true);
+    ASSERT_TRUE(cam && cam->stream());
+    irsim::FrameStreamer& stream = *cam->stream();
+    Host host{cam->core()};
+    const int w = 160, rows = 118;
+    const size_t n = size_t(w) * size_t(rows);
+    std::set<size_t> skip;
+    for (const auto& list : {stream.deadPixels(), stream.hotPixels(), stream.noisyPixels()})
+        for (const auto& p : list)
+            skip.insert(size_t(p.second) * size_t(w) + size_t(p.first));
+    // Spread of the working pixels in front of a 40 degree blackbody.
+    auto spread = [&] {
+        stream.setSceneTemp(40.0);
+        const Bytes packet = stream.makePacket(0.0);
+        const uint8_t* img = packet.data() + streampacket::kHeaderBytes;
+        double s = 0, s2 = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (skip.count(i))
+                continue;
+            const double v = double(img[2 * i] | (img[2 * i + 1] << 8));
+            s += v;
+            s2 += v * v;
+        }
+        const double m = s / double(n - skip.size());
+        return std::sqrt(std::max(0.0, s2 / double(n - skip.size()) - m * m));
+    };
+    ASSERT_EQ(host.value(longWrite(0x7003, 0)), 1u); // offsets flat: the gains remain
+    const double raw = spread();
+    EXPECT_GT(raw, 10.0);
+    EXPECT_FALSE(stream.gainCorrected());
+
+    // The core's own one-key correction into TEC1: the video is corrected at once.
+    stream.setSceneTemp(20.0);
+    ASSERT_EQ(host.oneKey(1), 1);
+    stream.setSceneTemp(60.0);
+    ASSERT_EQ(host.oneKey(2), 1);
+    ASSERT_EQ(host.oneKey(3), 1);
+    EXPECT_TRUE(stream.gainCorrected());
+    EXPECT_LT(spread(), 6.0) << "raw " << raw;
+
+    // A host transfer into a gain area replaces it: all gains 1 undo the correction.
+    Bytes unity(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        unity[2 * i] = 0x80;
+        unity[2 * i + 1] = 0x00;
+    }
+    ASSERT_TRUE(host.writeTable(0xE00000, unity));
+    EXPECT_NEAR(spread(), raw, raw * 0.2);
+    // A table of another size is not applied.
+    ASSERT_TRUE(host.writeTable(0xC00000, pattern(1000, 7)));
+    EXPECT_FALSE(stream.gainCorrected());
 }
 
 TEST(SimBadPixelRegion, TablesOfAnySizeIncludingNoneWriteAndReadBack)
