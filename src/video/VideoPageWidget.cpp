@@ -1,4 +1,5 @@
 #include "VideoPageWidget.h"
+#include "DetectPageWidget.h"
 
 #include "CCursorWriter.h"
 #include "CDevice.h"
@@ -366,8 +367,12 @@ void VideoPageWidget::OnPageTimer()
         On_KeyToCrossShairs(m_pSignPixel->cursorPos());
         m_crossRefresh.restart();
     }
+    // The calibration page's mean when it is known (the figure its detection uses);
+    // the page's own otherwise.
     double mean = 0;
-    if (frames->ImageMean(&mean))
+    if (m_pDetect)
+        m_pLabMean->setText(QString::number(m_pDetect->frameMean()));
+    else if (frames->ImageMean(&mean))
         m_pLabMean->setText(QString::number(mean, 'f', 2));
     const FrameAddInfo a = mgr->frameAddInfo();
     const QString values[kValueLabels] = {

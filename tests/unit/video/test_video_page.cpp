@@ -6,6 +6,7 @@
 #include "CFindFrame.h"
 #include "CNetConnect.h"
 #include "CVideoRender.h"
+#include "DetectPageWidget.h"
 #include "CameraInfoDataManager.h"
 #include "DataExchange.h"
 #include "GuiTestSupport.h"
@@ -108,6 +109,18 @@ TEST_F(VideoPage, LivePictureAndChangingStatusPanel)
     EXPECT_TRUE(waitUntil([&] { return page->valueText(0) != fpa; })) << "FPA follows the ramp";
     EXPECT_NE(page->meanText(), "0");
     EXPECT_EQ(net.FrameBuffer()->counters().crcDrops, 0u);
+
+    // With the calibration page known, the panel shows the mean that page computes.
+    DetectPageWidget detect;
+    detect.setNetConnect(&net);
+    detect.startPageTimer();
+    page->setDetectPage(&detect);
+    ASSERT_TRUE(waitUntil([&] { return detect.frameMean() > 0; }));
+    EXPECT_TRUE(waitUntil([&] { return page->meanText() == QString::number(detect.frameMean()); }))
+        << page->meanText().toStdString() << " vs " << detect.frameMean();
+    EXPECT_FALSE(page->meanText().contains('.'));
+    page->setDetectPage(nullptr);
+    detect.stopPageTimer();
 
     // The picture is the AGC's: the blackbody disc is brighter than the background.
     const QImage img = surface->grab().toImage();
