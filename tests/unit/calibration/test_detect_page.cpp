@@ -23,6 +23,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -222,13 +224,13 @@ protected:
     {
         // 10 ms polls: a command's acknowledgement always lands inside its own
         // transaction, before the completion reply (50 ms) of the core's work.
-        DataExchange::setPollIntervalMs(1000);
+        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
         irsim::CameraOptions o;
         o.net.port = 0;
         o.preset = "res160";
         o.timeScale = 0.01;
         o.completionDelayMs = 5000;
-        o.stream.frameRate = 50;
+        o.stream.frameRate = irtest::kLiveFps;
         o.stream.scene.flatField = true;
         o.stream.scene.sceneTempC = 20.0;
         cam = std::make_unique<irsim::VirtualCamera>(o);

@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -187,11 +189,11 @@ class LiveDetect : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DataExchange::setPollIntervalMs(1000);
+        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
         irsim::CameraOptions o;
         o.net.port = 0;
         o.timeScale = 0.01;
-        o.stream.frameRate = 50;
+        o.stream.frameRate = irtest::kLiveFps;
         cam = std::make_unique<irsim::VirtualCamera>(o);
         std::string err;
         ASSERT_TRUE(cam->start(&err)) << err;

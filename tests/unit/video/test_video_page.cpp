@@ -24,6 +24,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -59,12 +61,12 @@ protected:
     void SetUp() override
     {
         // Replies get 100 ms of polling instead of 20: room for slow sanitizer builds.
-        DataExchange::setPollIntervalMs(1000);
+        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
         irsim::CameraOptions o;
         o.net.port = 0;
         o.timeScale = 0.01;
         o.completionDelayMs = -1;
-        o.stream.frameRate = 50;
+        o.stream.frameRate = irtest::kLiveFps;
         o.stream.scene.fpaRampCPerMin = 120.0; // 2 degrees a second: the panel moves
         cam = std::make_unique<irsim::VirtualCamera>(o);
         std::string err;

@@ -26,6 +26,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -53,12 +55,12 @@ class VideoPagePixel : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DataExchange::setPollIntervalMs(1000);
+        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
         irsim::CameraOptions o;
         o.net.port = 0;
         o.timeScale = 0.01;
         o.completionDelayMs = -1;
-        o.stream.frameRate = 50;
+        o.stream.frameRate = irtest::kLiveFps;
         cam = std::make_unique<irsim::VirtualCamera>(o);
         std::string err;
         ASSERT_TRUE(cam->start(&err)) << err;

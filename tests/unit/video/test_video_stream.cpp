@@ -101,13 +101,13 @@ TEST_F(VideoStream, CliRecordsDecodesAndMapsTheStream)
     const std::string rec = root.file("s.bin").toStdString();
     const std::string outDir = root.file("frames").toStdString();
     std::string out, err;
-    ASSERT_EQ(cli({"record-stream", "1", rec}, &out, &err), 0) << err;
+    ASSERT_EQ(cli({"record-stream", "2", rec}, &out, &err), 0) << err;
     const QByteArray bytes = irtest::readAll(QString::fromStdString(rec));
-    // About 40 packets of 640 x 512 on an idle machine; a loaded one (sanitizers)
-    // sends fewer, so the decode below is measured against what was recorded.
+    // About 80 packets of 640 x 512 on an idle machine; a loaded one (sanitizers)
+    // renders fewer, so the decode below is measured against what was recorded.
     constexpr int kPacket = 655416;
     const int packets = int(bytes.size() / kPacket);
-    ASSERT_GE(packets, 6) << bytes.size();
+    ASSERT_GE(packets, irtest::kSlowBuild ? 3 : 20) << bytes.size();
     EXPECT_NE(out.find(std::to_string(bytes.size()) + " 字节"), std::string::npos) << out;
 
     ASSERT_EQ(cli({"decode-stream", rec, outDir}, &out, &err), 0) << err;
