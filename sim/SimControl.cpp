@@ -16,7 +16,16 @@ const char* kHelpLine =
     "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
     "fault SPEC, fault clear, shutter, status, help, quit";
 
-bool number(const std::string& text, double lo, double hi, double* out)
+std::string fixed(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+} // namespace
+
+bool parseNumber(const std::string& text, double lo, double hi, double* out)
 {
     if (text.empty())
         return false;
@@ -27,15 +36,6 @@ bool number(const std::string& text, double lo, double hi, double* out)
     *out = v;
     return true;
 }
-
-std::string fixed(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
-} // namespace
 
 bool SimControl::run(const std::string& rawLine, std::string* reply)
 {
@@ -74,7 +74,7 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
     if (cmd == "scene-temp" || cmd == "fpa" || cmd == "fpa-ramp") {
         const bool ramp = cmd == "fpa-ramp";
         double v = 0;
-        if (words.size() != 2 || !number(words[1], ramp ? -60.0 : -40.0, ramp ? 60.0 : 150.0, &v))
+        if (words.size() != 2 || !parseNumber(words[1], ramp ? -60.0 : -40.0, ramp ? 60.0 : 150.0, &v))
             return error(cmd + (ramp ? " needs degrees per minute -60..60" : " needs degrees -40..150"));
         if (!needStream())
             return error("the camera is not running");

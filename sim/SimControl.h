@@ -6,6 +6,9 @@ namespace irsim {
 
 class VirtualCamera;
 
+// A whole decimal number within lo..hi (command line and control lines alike).
+bool parseNumber(const std::string& text, double lo, double hi, double* out);
+
 // The control interface of a running camera, one command a line:
 //   scene-temp C | flat on|off | fpa C | fpa-ramp C | fault SPEC | fault clear |
 //   shutter | status | help | quit

@@ -132,18 +132,6 @@ int usageError(const std::string& message)
     return 2;
 }
 
-bool parseDouble(const std::string& text, double lo, double hi, double* out)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !(v >= lo && v <= hi))
-        return false;
-    *out = v;
-    return true;
-}
-
 bool parseInt(const std::string& text, long lo, long hi, long* out)
 {
     if (text.empty())
@@ -273,7 +261,7 @@ int main(int argc, char** argv)
         } else if (arg == "--scene-temp" || arg == "--fpa" || arg == "--fpa-ramp") {
             double x = 0;
             const bool ramp = arg == "--fpa-ramp";
-            if (!needValue(&v) || !parseDouble(v, ramp ? -60.0 : -40.0, ramp ? 60.0 : 150.0, &x))
+            if (!needValue(&v) || !irsim::parseNumber(v, ramp ? -60.0 : -40.0, ramp ? 60.0 : 150.0, &x))
                 return usageError(arg + (ramp ? " needs degrees per minute -60..60" : " needs degrees -40..150"));
             if (arg == "--scene-temp")
                 options.stream.scene.sceneTempC = x;

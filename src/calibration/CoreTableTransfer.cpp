@@ -14,8 +14,6 @@ namespace {
 
 const QString kTitle = QStringLiteral("提示");
 
-constexpr int kEnterRegister = 0xF0E0;
-constexpr int kConfirmRegister = 0xF0E1;
 constexpr int kCmdAddress = 0xE3;
 constexpr int kCmdSize = 0xE4;
 constexpr int kCmdData = 0xEE;
@@ -25,23 +23,6 @@ constexpr int kCmdReload = 0xEC;
 constexpr int kBlock = 1000;
 // The core erases the gain area after the confirm; blocks sent earlier are lost.
 constexpr double kGainEraseMs = 3000.0;
-
-bool failAndExit(TransferContext& ctx, const QString& text)
-{
-    ctx.message(kTitle, text);
-    DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
-    return false;
-}
-
-bool enterAndConfirm(TransferContext& ctx)
-{
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->writeRegister(kEnterRegister, 1))
-        return failAndExit(ctx, QStringLiteral("进入升级模式失败"));
-    if (!dx->writeRegister(kConfirmRegister, 1))
-        return failAndExit(ctx, QStringLiteral("进入升级模式写入失败"));
-    return true;
-}
 
 bool sendWord(int cmd, uint32_t value)
 {
@@ -84,9 +65,9 @@ bool blockFailure(TransferContext& ctx, BlockResult r)
     case BlockResult::Ok:
         return true;
     case BlockResult::ReadError:
-        return failAndExit(ctx, QStringLiteral("文件读取失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("文件读取失败"));
     case BlockResult::SendError:
-        return failAndExit(ctx, QStringLiteral("文件写入失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("文件写入失败"));
     case BlockResult::Cancelled:
         DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
         return false;
@@ -98,11 +79,11 @@ bool endAndExit(TransferContext& ctx, bool reload)
 {
     DataExchange* dx = DataExchange::instance();
     if (!dx->writeBlock(kCmdEnd, nullptr, 0))
-        return failAndExit(ctx, QStringLiteral("升级结束失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("升级结束失败"));
     if (reload) {
         const unsigned char one = 1;
         if (!dx->writeBlock(kCmdReload, &one, 1))
-            return failAndExit(ctx, QStringLiteral("重新导入对应标定数据到内存失败"));
+            return failAndExitUpgrade(ctx, QStringLiteral("重新导入对应标定数据到内存失败"));
     }
     if (!dx->writeBlock(kCmdExit, nullptr, 0)) {
         ctx.message(kTitle, QStringLiteral("退出升级失败"));
@@ -135,7 +116,7 @@ GainWriteResult writeGainTableToCore(TransferContext& ctx, int tecIndex, const Q
         ctx.message(kTitle, QStringLiteral("增益文件 %1 无法打开").arg(QFileInfo(kPath).fileName()));
         return GainWriteResult::MissingFile;
     }
-    if (!enterAndConfirm(ctx))
+    if (!enterUpgradeMode(ctx))
         return GainWriteResult::Failed;
     ctx.setProgress(0);
     for (double waited = 0; waited < kGainEraseMs; waited += 100.0) {
@@ -146,11 +127,11 @@ GainWriteResult writeGainTableToCore(TransferContext& ctx, int tecIndex, const Q
         Pace::sleepMs(100.0);
     }
     if (!sendWord(kCmdAddress, gainTableAddress(tecIndex))) {
-        failAndExit(ctx, QStringLiteral("发送升级地址失败"));
+        failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
         return GainWriteResult::Failed;
     }
     if (!sendWord(kCmdSize, uint32_t(file.size()))) {
-        failAndExit(ctx, QStringLiteral("发送文件大小失败"));
+        failAndExitUpgrade(ctx, QStringLiteral("发送文件大小失败"));
         return GainWriteResult::Failed;
     }
     const BlockResult r = sendBlocks(ctx, file);
@@ -165,7 +146,7 @@ GainWriteResult writeGainTableToCore(TransferContext& ctx, int tecIndex, const Q
 
 bool writePixelTableToCore(TransferContext& ctx, const QString& tablePath)
 {
-    if (!enterAndConfirm(ctx))
+    if (!enterUpgradeMode(ctx))
         return false;
     QFile file(tablePath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -177,9 +158,9 @@ bool writePixelTableToCore(TransferContext& ctx, const QString& tablePath)
         ctx.message(kTitle, QStringLiteral("坏点表为空,请检查阈值设置"));
     ctx.setProgress(0);
     if (!sendWord(kCmdAddress, kPixelTableAddress))
-        return failAndExit(ctx, QStringLiteral("发送升级地址失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
     if (!sendWord(kCmdSize, uint32_t(file.size())))
-        return failAndExit(ctx, QStringLiteral("发送文件大小失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("发送文件大小失败"));
     if (!blockFailure(ctx, sendBlocks(ctx, file)))
         return false;
     if (!endAndExit(ctx, true))
@@ -193,14 +174,14 @@ bool resetCorePixelTable(TransferContext& ctx)
 {
     DataExchange* dx = DataExchange::instance();
     const QByteArray record = fixedPixelRecord();
-    if (!enterAndConfirm(ctx))
+    if (!enterUpgradeMode(ctx))
         return false;
     if (!sendWord(kCmdAddress, kPixelTableAddress))
-        return failAndExit(ctx, QStringLiteral("发送升级地址失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
     if (!sendWord(kCmdSize, uint32_t(record.size())))
-        return failAndExit(ctx, QStringLiteral("发送升级包个数失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("发送升级包个数失败"));
     if (!dx->writeBlock(kCmdData, record.constData(), int(record.size())))
-        return failAndExit(ctx, QStringLiteral("重置坏点表失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("重置坏点表失败"));
     if (!endAndExit(ctx, true))
         return false;
     ctx.message(kTitle, QStringLiteral("重置坏点表成功"));

@@ -35,14 +35,6 @@ constexpr int kOccPrepareRegister = 0x2001;
 constexpr double kOccRunMs = 360000.0; // the core needs six minutes per correction
 constexpr double kOccTickMs = 1000.0;
 
-// Ends a failed sequence: the step's message, then the exit so that the core does
-// not stay in upgrade mode (its result does not change the outcome).
-bool failAndExit(TransferContext& ctx, const QString& text)
-{
-    ctx.message(kTitle, text);
-    DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
-    return false;
-}
 
 bool finishWithExit(TransferContext& ctx)
 {
@@ -53,15 +45,6 @@ bool finishWithExit(TransferContext& ctx)
     return true;
 }
 
-bool enterAndConfirm(TransferContext& ctx)
-{
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->writeRegister(kEnterRegister, 1))
-        return failAndExit(ctx, QStringLiteral("进入升级模式失败"));
-    if (!dx->writeRegister(kConfirmRegister, 1))
-        return failAndExit(ctx, QStringLiteral("进入升级模式写入失败"));
-    return true;
-}
 
 QString hexAddress(uint32_t a)
 {
@@ -128,51 +111,57 @@ private:
     QByteArray* m_out;
 };
 
+// The read's end step, the sink kept, the exit.
+bool endRead(TransferContext& ctx, ReadSink& sink)
+{
+    DataExchange* dx = DataExchange::instance();
+    if (!dx->writeBlock(kCmdReadEnd, nullptr, 0)) {
+        sink.discard();
+        return failAndExitUpgrade(ctx, QStringLiteral("读取结束失败"));
+    }
+    if (!sink.finish()) {
+        dx->writeBlock(kCmdExit, nullptr, 0);
+        ctx.message(kTitle, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
+        return false;
+    }
+    return finishWithExit(ctx);
+}
+
 bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVariant variant,
               EmptySetPolicy empty = EmptySetPolicy::Refuse)
 {
     DataExchange* dx = DataExchange::instance();
     ctx.setProgress(0);
-    if (!enterAndConfirm(ctx))
+    if (!enterUpgradeMode(ctx))
         return false;
     const unsigned char sel = static_cast<unsigned char>(selector);
     if (!dx->writeBlock(kCmdReadStart, &sel, 1))
-        return failAndExit(ctx, QStringLiteral("读取开始失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("读取开始失败"));
     if (variant == ReadBackVariant::VideoPage)
         Pace::sleepMs(1000);
 
     unsigned char buf[kReadBufSize];
     int len = 0;
     if (!dx->readBlock(kCmdReadLength, buf, kReadBufSize, &len))
-        return failAndExit(ctx, QStringLiteral("查询文件长度失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("查询文件长度失败"));
     uint32_t total = 0;
     for (int i = 0; i < len; ++i)
         total = (total << 8) | buf[i];
     if (total > ModuleInteract::kFlashEnd) {
         // More than the whole flash: a garbled answer, not something to wait for.
-        return failAndExit(ctx, QStringLiteral("机芯回报的数据长度 %1 字节无效").arg(total));
+        return failAndExitUpgrade(ctx, QStringLiteral("机芯回报的数据长度 %1 字节无效").arg(total));
     }
 
     if (!sink.open())
-        return failAndExit(ctx, QStringLiteral("文件打开失败"));
-    if (total == 0 && empty == EmptySetPolicy::EmptyFile) {
-        // A table the core has never held: no records, which is a valid table.
-        if (!dx->writeBlock(kCmdReadEnd, nullptr, 0)) {
-            sink.discard();
-            return failAndExit(ctx, QStringLiteral("读取结束失败"));
-        }
-        if (!sink.finish()) {
-            dx->writeBlock(kCmdExit, nullptr, 0);
-            ctx.message(kTitle, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
-            return false;
-        }
-        return finishWithExit(ctx);
-    }
+        return failAndExitUpgrade(ctx, QStringLiteral("文件打开失败"));
+    // A table the core has never held: no records, which is a valid table.
+    if (total == 0 && empty == EmptySetPolicy::EmptyFile)
+        return endRead(ctx, sink);
     if (total == 0) {
         // Nothing stored: asking for a block would only wait out the poll budget.
         sink.discard();
         dx->writeBlock(kCmdReadEnd, nullptr, 0);
-        return failAndExit(ctx, QStringLiteral("机芯中没有该数据（长度为 0），未保存文件"));
+        return failAndExitUpgrade(ctx, QStringLiteral("机芯中没有该数据（长度为 0），未保存文件"));
     }
 
     uint32_t received = 0;
@@ -186,29 +175,37 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
         }
         if (!dx->readBlock(kCmdReadBlock, buf, kReadBufSize, &len) || len <= 0) {
             sink.discard();
-            return failAndExit(ctx, QStringLiteral("文件读取失败"));
+            return failAndExitUpgrade(ctx, QStringLiteral("文件读取失败"));
         }
         if (!sink.append(reinterpret_cast<const char*>(buf), len)) {
             sink.discard();
-            return failAndExit(ctx, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
+            return failAndExitUpgrade(ctx, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
         }
         received += uint32_t(len);
         ctx.setProgress(int(std::min<uint64_t>(100, uint64_t(received) * 100 / total)));
     }
 
-    if (!dx->writeBlock(kCmdReadEnd, nullptr, 0)) {
-        sink.discard();
-        return failAndExit(ctx, QStringLiteral("读取结束失败"));
-    }
-    if (!sink.finish()) {
-        dx->writeBlock(kCmdExit, nullptr, 0);
-        ctx.message(kTitle, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
-        return false;
-    }
-    return finishWithExit(ctx);
+    return endRead(ctx, sink);
 }
 
 } // namespace
+
+bool failAndExitUpgrade(TransferContext& ctx, const QString& text)
+{
+    ctx.message(kTitle, text);
+    DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
+    return false;
+}
+
+bool enterUpgradeMode(TransferContext& ctx)
+{
+    DataExchange* dx = DataExchange::instance();
+    if (!dx->writeRegister(kEnterRegister, 1))
+        return failAndExitUpgrade(ctx, QStringLiteral("进入升级模式失败"));
+    if (!dx->writeRegister(kConfirmRegister, 1))
+        return failAndExitUpgrade(ctx, QStringLiteral("进入升级模式写入失败"));
+    return true;
+}
 
 bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path)
 {
@@ -223,27 +220,27 @@ bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path
     }
 
     DataExchange* dx = DataExchange::instance();
-    if (!enterAndConfirm(ctx))
+    if (!enterUpgradeMode(ctx))
         return false;
     unsigned char word[4];
     writeU32BE(address, word);
     if (!dx->writeBlock(kCmdAddress, word, 4))
-        return failAndExit(ctx, QStringLiteral("发送升级地址失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
 
     ctx.setProgress(0);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return failAndExit(ctx, QStringLiteral("文件打开失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("文件打开失败"));
     const qint64 size = file.size();
     if (size <= 0)
-        return failAndExit(ctx, QStringLiteral("文件为空，未写入"));
+        return failAndExitUpgrade(ctx, QStringLiteral("文件为空，未写入"));
     if (!ModuleInteract::fitsArea(address, size)) // changed since it was checked
-        return failAndExit(ctx, tooLargeText(address, size));
+        return failAndExitUpgrade(ctx, tooLargeText(address, size));
     const qint64 blocks = (size + kBlock - 1) / kBlock;
 
     writeU32BE(uint32_t(size), word);
     if (!dx->writeBlock(kCmdSize, word, 4))
-        return failAndExit(ctx, QStringLiteral("发送升级包个数失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("发送升级包个数失败"));
 
     char buf[kBlock];
     qint64 count = 0;
@@ -255,9 +252,9 @@ bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path
         }
         const qint64 got = file.read(buf, kBlock);
         if (got < 0)
-            return failAndExit(ctx, QStringLiteral("文件读取失败"));
+            return failAndExitUpgrade(ctx, QStringLiteral("文件读取失败"));
         if (!dx->writeBlock(kCmdData, buf, int(got)))
-            return failAndExit(ctx, QStringLiteral("文件写入失败"));
+            return failAndExitUpgrade(ctx, QStringLiteral("文件写入失败"));
         ++count;
         ctx.setProgress(int(std::min<qint64>(100, count * 100 / blocks)));
         if (got != kBlock)
@@ -265,7 +262,7 @@ bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path
     }
     file.close();
     if (!dx->writeBlock(kCmdEnd, nullptr, 0))
-        return failAndExit(ctx, QStringLiteral("升级结束失败"));
+        return failAndExitUpgrade(ctx, QStringLiteral("升级结束失败"));
     return finishWithExit(ctx);
 }
 

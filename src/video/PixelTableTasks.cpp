@@ -91,6 +91,18 @@ bool saveTable(TransferContext& ctx, const CalibrationTree& tree, const std::vec
     return false;
 }
 
+// The table of a finished operation: saved, then the operation's message.
+bool saveAndAnnounce(TransferContext& ctx, const CalibrationTree& tree, const std::vector<uint8_t>& records,
+                     const QString& done)
+{
+    if (!saveTable(ctx, tree, records))
+        return false;
+    ctx.setStatus(QString());
+    ctx.setProgress(100);
+    ctx.message(kTitle, done);
+    return true;
+}
+
 void tableFailed(TransferContext& ctx)
 {
     // Only a failed allocation gets here: the sizes were checked before.
@@ -203,12 +215,7 @@ bool autoDetectV10(TransferContext& ctx, const CPixelDetector& detector, const I
         tableFailed(ctx);
         return false;
     }
-    if (!saveTable(ctx, tree, merged))
-        return false;
-    ctx.setStatus(QString());
-    ctx.setProgress(100);
-    ctx.message(kTitle, QStringLiteral("自动检测完成"));
-    return true;
+    return saveAndAnnounce(ctx, tree, merged, QStringLiteral("自动检测完成"));
 }
 
 bool autoDetectV20(TransferContext& ctx, const CPixelDetector& detector, const Image& image,
@@ -241,12 +248,7 @@ bool autoDetectV20(TransferContext& ctx, const CPixelDetector& detector, const I
         tableFailed(ctx);
         return false;
     }
-    if (!saveTable(ctx, tree, records))
-        return false;
-    ctx.setStatus(QString());
-    ctx.setProgress(100);
-    ctx.message(kTitle, QStringLiteral("自动检测完成"));
-    return true;
+    return saveAndAnnounce(ctx, tree, records, QStringLiteral("自动检测完成"));
 }
 
 bool createTable(TransferContext& ctx, const std::vector<Point>& marks, int width, int height,
@@ -285,11 +287,9 @@ bool createTable(TransferContext& ctx, const std::vector<Point>& marks, int widt
         tableFailed(ctx);
         return false;
     }
-    if (!makePixelDir(ctx, tree) || !saveTable(ctx, tree, merged))
+    if (!makePixelDir(ctx, tree))
         return false;
-    ctx.setProgress(100);
-    ctx.message(kTitle, QStringLiteral("坏点表生成成功"));
-    return true;
+    return saveAndAnnounce(ctx, tree, merged, QStringLiteral("坏点表生成成功"));
 }
 
 bool readTableFile(const QString& path, qint64 maxBytes, QByteArray* data)
