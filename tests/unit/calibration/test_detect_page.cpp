@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include "LiveCamera.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -224,24 +225,13 @@ protected:
     {
         // 10 ms polls: a command's acknowledgement always lands inside its own
         // transaction, before the completion reply (50 ms) of the core's work.
-        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
-        irsim::CameraOptions o;
-        o.net.port = 0;
+        irsim::CameraOptions o = irtest::liveOptions();
         o.preset = "res160";
-        o.timeScale = 0.01;
         o.completionDelayMs = 5000;
-        o.stream.frameRate = irtest::kLiveFps;
         o.stream.scene.flatField = true;
         o.stream.scene.sceneTempC = 20.0;
-        cam = std::make_unique<irsim::VirtualCamera>(o);
-        std::string err;
-        ASSERT_TRUE(cam->start(&err)) << err;
-        NetLoginParams p;
-        p.ip = "127.0.0.1";
-        p.port = cam->port();
-        p.user = p.password = "admin";
-        ASSERT_TRUE(net.Login(p));
-        CDevice::SetConnect(&net);
+        const std::string err = irtest::startLiveCamera(&cam, &net, o);
+        ASSERT_TRUE(err.empty()) << err;
         CameraInfoDataManager::instance()->identifyNow();
         ASSERT_EQ(CameraInfoDataManager::instance()->frameSize(), QSize(160, 120));
         ASSERT_TRUE(net.StartStream());
@@ -261,10 +251,7 @@ protected:
             QDir(page->tree().coreDir()).removeRecursively();
         page.reset();
         cam->core().setWriteObserver({});
-        CDevice::SetConnect(nullptr);
-        net.Close();
-        cam->stop();
-        DataExchange::setPollIntervalMs(200);
+        irtest::stopLiveCamera(cam.get(), &net);
     }
 
     QPushButton* button(const char* name) { return child<QPushButton>(page.get(), name); }

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include "LiveCamera.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -189,20 +190,9 @@ class LiveDetect : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
-        irsim::CameraOptions o;
-        o.net.port = 0;
-        o.timeScale = 0.01;
-        o.stream.frameRate = irtest::kLiveFps;
-        cam = std::make_unique<irsim::VirtualCamera>(o);
-        std::string err;
-        ASSERT_TRUE(cam->start(&err)) << err;
-        NetLoginParams p;
-        p.ip = "127.0.0.1";
-        p.port = cam->port();
-        p.user = p.password = "admin";
-        ASSERT_TRUE(net.Login(p));
-        CDevice::SetConnect(&net);
+        irsim::CameraOptions o = irtest::liveOptions();
+        const std::string err = irtest::startLiveCamera(&cam, &net, o);
+        ASSERT_TRUE(err.empty()) << err;
         ASSERT_TRUE(net.StartStream());
         tree = std::make_unique<CalibrationTree>(id);
         QDir(tree->coreDir()).removeRecursively();
@@ -212,10 +202,7 @@ protected:
     }
     void TearDown() override
     {
-        CDevice::SetConnect(nullptr);
-        net.Close();
-        cam->stop();
-        DataExchange::setPollIntervalMs(200);
+        irtest::stopLiveCamera(cam.get(), &net);
     }
 
     // Puts `pixels` into the core as its bad-pixel table.

@@ -26,6 +26,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
+#include "LiveCamera.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -55,21 +56,10 @@ class VideoPagePixel : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        DataExchange::setPollIntervalMs(irtest::kLivePollMs);
-        irsim::CameraOptions o;
-        o.net.port = 0;
-        o.timeScale = 0.01;
+        irsim::CameraOptions o = irtest::liveOptions();
         o.completionDelayMs = -1;
-        o.stream.frameRate = irtest::kLiveFps;
-        cam = std::make_unique<irsim::VirtualCamera>(o);
-        std::string err;
-        ASSERT_TRUE(cam->start(&err)) << err;
-        NetLoginParams p;
-        p.ip = "127.0.0.1";
-        p.port = cam->port();
-        p.user = p.password = "admin";
-        ASSERT_TRUE(net.Login(p));
-        CDevice::SetConnect(&net);
+        const std::string err = irtest::startLiveCamera(&cam, &net, o);
+        ASSERT_TRUE(err.empty()) << err;
         CameraInfoDataManager::instance()->identifyNow();
         sensorId = CameraInfoDataManager::instance()->safeSensorId();
         ASSERT_FALSE(sensorId.isEmpty());
@@ -90,10 +80,7 @@ protected:
     {
         DeviceRunner::instance()->waitIdle(20000);
         page.reset();
-        CDevice::SetConnect(nullptr);
-        net.Close();
-        cam->stop();
-        DataExchange::setPollIntervalMs(200);
+        irtest::stopLiveCamera(cam.get(), &net);
     }
 
     template <typename T>
@@ -246,7 +233,6 @@ TEST_F(VideoPagePixel, AFailedReadBackShowsItsStepAndWritesNoTable)
     std::string err;
     ASSERT_TRUE(irsim::FaultSpec::parse("noreply@block:0xE8", &spec, &err)) << err;
     cam->faults().add(spec);
-    DataExchange::setPollIntervalMs(300); // the unanswered request costs its whole poll budget
     child<QLineEdit>("m_pEdtHThrd")->setText("1500");
     EXPECT_EQ(run("m_pBtnAutoDetect"), (QList<Message>{{QStringLiteral("提示"), QStringLiteral("读取开始失败")}}));
     EXPECT_FALSE(QFile::exists(tree->pixelTable()));
