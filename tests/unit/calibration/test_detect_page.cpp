@@ -223,11 +223,11 @@ class DetectPageSim : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // 10 ms polls: a command's acknowledgement always lands inside its own
-        // transaction, before the completion reply (50 ms) of the core's work.
+        // The completion reply of the core's work comes five polls after the
+        // command: its acknowledgement always lands inside its own transaction.
         irsim::CameraOptions o = irtest::liveOptions();
         o.preset = "res160";
-        o.completionDelayMs = 5000;
+        o.completionDelayMs = 5 * irtest::kLivePollMs;
         o.stream.scene.flatField = true;
         o.stream.scene.sceneTempC = 20.0;
         const std::string err = irtest::startLiveCamera(&cam, &net, o);
