@@ -1,13 +1,13 @@
 #include "CliApp.h"
 #include "CliCommand.h"
 
+#include "CComonFun.h"
 #include "CDevice.h"
 #include "CFindFrame.h"
 #include "CNetConnect.h"
 #include "Pace.h"
 
 #include <QDir>
-#include <QSaveFile>
 #include <QString>
 
 #include <atomic>
@@ -92,11 +92,8 @@ bool prepCapture(Context& c, Action* act)
         for (int i = 0; i < count; ++i) {
             const std::vector<uint16_t>& image = run[size_t(i)];
             const QString name = QDir(outDir).filePath(QStringLiteral("Frame%1.frame").arg(i + 1));
-            // Frame files are little-endian; so is every host this runs on.
-            QSaveFile file(name);
-            if (qint64(image.size()) * 2 != bytes || !file.open(QIODevice::WriteOnly)
-                || file.write(reinterpret_cast<const char*>(image.data()), bytes) != bytes || !file.commit()) {
-                c.err << "写文件失败 " << name.toStdString() << ": " << file.errorString().toStdString() << "\n";
+            if (qint64(image.size()) * 2 != bytes || !CComonFun::writeFrameFile(name, image.data(), image.size())) {
+                c.err << "写文件失败 " << name.toStdString() << "\n";
                 ++failed;
                 continue;
             }

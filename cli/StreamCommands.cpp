@@ -2,6 +2,7 @@
 #include "CliCommand.h"
 
 #include "AgcProcessor.h"
+#include "CComonFun.h"
 #include "CDevice.h"
 #include "CFindFrame.h"
 #include "CNetConnect.h"
@@ -154,10 +155,7 @@ bool prepDecodeStream(Context& c, Action* act)
                 return;
             ++count;
             const QString name = QDir(outDir).filePath(QStringLiteral("Frame%1.frame").arg(count));
-            QFile out(name);
-            const qint64 bytes = qint64(image.size() * 2);
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                || out.write(reinterpret_cast<const char*>(image.data()), bytes) != bytes || !out.flush()) {
+            if (!CComonFun::writeFrameFile(name, image.data(), image.size())) {
                 c.err << "写文件失败 " << name.toStdString() << "\n";
                 failed = true;
                 return;

@@ -1,5 +1,7 @@
 #include "CalibrationSequences.h"
 
+#include "CalibrationTree.h"
+
 #include "CComonFun.h"
 #include "CFindFrame.h"
 #include "CPixelDetector.h"
@@ -12,27 +14,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QtEndian>
 
 #include <algorithm>
 
 namespace {
 
 const QString kTitle = QStringLiteral("提示");
-
-// Whole file or nothing: a failed write leaves an earlier file of that name intact.
-bool saveWhole(const QString& path, const char* data, qint64 len)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (len > 0 && file.write(data, len) != len) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 bool makeParent(const QString& path)
 {
@@ -51,7 +38,7 @@ bool loadSet(TransferContext& ctx, CTwoPointNuc& nuc, CTwoPointNuc::Set set, con
     for (int i = 1; i <= count; ++i) {
         if (ctx.cancelled())
             return false;
-        const QString path = QStringLiteral("%1/Frame%2.frame").arg(dir).arg(i);
+        const QString path = CalibrationTree::frameFile(dir, i);
         QFile file(path);
         // A short, long or missing file belongs to another capture: averaging it
         // would mix frames of another size or scene into the gains.
@@ -86,13 +73,10 @@ bool writeCapturedFrames(const CFindFrame* frames, const QString& dir, FrameWrit
         r.failed << dir;
         return false;
     }
-    QByteArray bytes;
     for (int i = 0; i < r.captured; ++i) {
         const std::vector<uint16_t>& image = images[size_t(i)];
-        bytes.resize(qsizetype(image.size() * 2));
-        qToLittleEndian<uint16_t>(image.data(), qsizetype(image.size()), bytes.data());
-        const QString path = QStringLiteral("%1/Frame%2.frame").arg(dir).arg(i + 1);
-        if (saveWhole(path, bytes.constData(), bytes.size()))
+        const QString path = CalibrationTree::frameFile(dir, i + 1);
+        if (CComonFun::writeFrameFile(path, image.data(), image.size()))
             ++r.written;
         else
             r.failed << path;
@@ -161,7 +145,7 @@ bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* n
     ctx.setProgress(0);
 
     const QByteArray record = fixedPixelRecord();
-    if (!makeParent(job.backupPath) || !saveWhole(job.backupPath, record.constData(), record.size())) {
+    if (!makeParent(job.backupPath) || !CComonFun::writeFile(job.backupPath, record.constData(), record.size())) {
         ctx.message(kTitle, QStringLiteral("写入文件失败:\n%1").arg(QDir::toNativeSeparators(job.backupPath)));
         return false;
     }
@@ -186,7 +170,7 @@ bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* n
         return false;
     const std::vector<uint8_t> bytes = work.GainFileBytes();
     if (!makeParent(job.gainPath)
-        || !saveWhole(job.gainPath, reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()))) {
+        || !CComonFun::writeFile(job.gainPath, reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()))) {
         ctx.message(kTitle, QStringLiteral("写入文件失败:\n%1").arg(QDir::toNativeSeparators(job.gainPath)));
         return false;
     }
@@ -242,7 +226,7 @@ GainTableResult writeGainPixelTable(const uint16_t* gains, int width, int height
         || !CPixelDetector::EncodeMap(map.data(), width, height, &records))
         return GainTableResult::UnsupportedSize;
     if (!makeParent(path)
-        || !saveWhole(path, reinterpret_cast<const char*>(records.data()), qint64(records.size())))
+        || !CComonFun::writeFile(path, reinterpret_cast<const char*>(records.data()), qint64(records.size())))
         return GainTableResult::WriteFailed;
     if (badCount)
         *badCount = int(records.size() / CPixelDetector::kRecordBytes);

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSaveFile>
 #include <QStandardPaths>
+#include <QtEndian>
 
 namespace {
 QMutex g_rootLock;
@@ -61,12 +63,27 @@ bool CComonFun::readFile(const QString& path, QByteArray* data)
 
 bool CComonFun::writeFile(const QString& path, const QByteArray& data)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    return writeFile(path, data.constData(), data.size());
+}
+
+bool CComonFun::writeFile(const QString& path, const char* data, qint64 len)
+{
+    QSaveFile f(path);
+    f.setDirectWriteFallback(true); // a writable file in a read-only folder
+    if (!f.open(QIODevice::WriteOnly))
         return false;
-    if (f.write(data) != data.size())
+    if (len > 0 && f.write(data, len) != len) {
+        f.cancelWriting();
         return false;
-    return f.flush();
+    }
+    return f.commit();
+}
+
+bool CComonFun::writeFrameFile(const QString& path, const uint16_t* pixels, size_t count)
+{
+    QByteArray bytes(qsizetype(count * 2), Qt::Uninitialized);
+    qToLittleEndian<uint16_t>(pixels, qsizetype(count), bytes.data());
+    return writeFile(path, bytes);
 }
 
 bool CComonFun::appendFile(const QString& path, const char* data, qint64 len)

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
+#include <cstdint>
+
 // Process-wide helpers: data root, whole-file I/O, date stamps, folder handling and
 // the sanitising of device-supplied names.
 class CComonFun {
@@ -15,6 +18,11 @@ public:
     static bool readFile(const QString& path, QByteArray* data);
     // Writes the whole file (truncating); false when any byte could not be written.
     static bool writeFile(const QString& path, const QByteArray& data);
+    // Both write whole or not at all: a failed write leaves an earlier file of that
+    // name as it was.
+    static bool writeFile(const QString& path, const char* data, qint64 len);
+    // A frame file: the 16-bit pixels little-endian, no header.
+    static bool writeFrameFile(const QString& path, const uint16_t* pixels, size_t count);
     // Appends bytes, creating the file when missing.
     static bool appendFile(const QString& path, const char* data, qint64 len);
 

@@ -1,5 +1,7 @@
 #include "PixelTableTasks.h"
 
+#include "CComonFun.h"
+
 #include "CFindFrame.h"
 #include "CalibrationTree.h"
 #include "CoreTableTransfer.h"
@@ -7,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <new>
@@ -315,15 +316,7 @@ bool readTableFile(const QString& path, qint64 maxBytes, QByteArray* data)
 
 bool writeTableFile(const QString& path, const std::vector<uint8_t>& records)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const qint64 n = qint64(records.size());
-    if (n > 0 && file.write(reinterpret_cast<const char*>(records.data()), n) != n) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return CComonFun::writeFile(path, reinterpret_cast<const char*>(records.data()), qint64(records.size()));
 }
 
 } // namespace PixelTableTasks
