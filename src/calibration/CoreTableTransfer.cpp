@@ -1,4 +1,5 @@
 #include "CoreTableTransfer.h"
+#include "UpgradeCommands.h"
 
 #include "CFramePacker.h"
 #include "DataExchange.h"
@@ -12,14 +13,10 @@
 
 namespace {
 
+using namespace upgradecmd;
+
 const QString kTitle = QStringLiteral("提示");
 
-constexpr int kCmdAddress = 0xE3;
-constexpr int kCmdSize = 0xE4;
-constexpr int kCmdData = 0xEE;
-constexpr int kCmdEnd = 0xE5;
-constexpr int kCmdExit = 0xE6;
-constexpr int kCmdReload = 0xEC;
 constexpr int kBlock = 1000;
 // The core erases the gain area after the confirm; blocks sent earlier are lost.
 constexpr double kGainEraseMs = 3000.0;

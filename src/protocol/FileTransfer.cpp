@@ -1,4 +1,5 @@
 #include "FileTransfer.h"
+#include "UpgradeCommands.h"
 
 #include "CFramePacker.h"
 #include "DataExchange.h"
@@ -14,19 +15,10 @@
 
 namespace {
 
+using namespace upgradecmd;
+
 const QString kTitle = QStringLiteral("提示");
 
-constexpr int kEnterRegister = 0xF0E0;
-constexpr int kConfirmRegister = 0xF0E1;
-constexpr int kCmdAddress = 0xE3;
-constexpr int kCmdSize = 0xE4;
-constexpr int kCmdData = 0xEE;
-constexpr int kCmdEnd = 0xE5;
-constexpr int kCmdExit = 0xE6;
-constexpr int kCmdReadStart = 0xE8;
-constexpr int kCmdReadLength = 0xE9;
-constexpr int kCmdReadBlock = 0xEA;
-constexpr int kCmdReadEnd = 0xEB;
 constexpr int kBlock = ModuleInteract::kBlockSize;
 constexpr int kReadBufSize = 260; // one long reply's payload fits
 

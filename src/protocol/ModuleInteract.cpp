@@ -1,4 +1,5 @@
 #include "ModuleInteract.h"
+#include "UpgradeCommands.h"
 
 #include "CFramePacker.h"
 #include "DataExchange.h"
@@ -11,14 +12,8 @@
 
 namespace {
 
-constexpr int kEnterRegister = 0xF0E0;
-constexpr int kConfirmRegister = 0xF0E1;
-constexpr int kCmdAddress = 0xE3;
-constexpr int kCmdSize = 0xE4;
-constexpr int kCmdData = 0xEE;
-constexpr int kCmdEnd = 0xE5;
-constexpr int kCmdReload = 0xEC;
-constexpr int kCmdExit = 0xE6;
+using namespace upgradecmd;
+
 
 std::atomic<int> g_lastError{0};
 std::atomic<int> g_state{0};
