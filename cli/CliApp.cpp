@@ -3,6 +3,7 @@
 
 #include "CComConnect.h"
 #include "CDevice.h"
+#include "LinkClosing.h"
 #include "CNetConnect.h"
 #include "CommandLogText.h"
 #include "DataExchange.h"
@@ -253,7 +254,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     const int rc = action(c);
-    CDevice::Close();
+    closeCurrentLink();
     return rc;
 }
 

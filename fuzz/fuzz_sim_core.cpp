@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    irsim::FaultSpec spec;
-    irsim::FaultSpec::parse(std::string(reinterpret_cast<const char*>(data), size), &spec, nullptr);
+    irsim::FaultRule rule;
+    irsim::FaultRule::parse(std::string(reinterpret_cast<const char*>(data), size), &rule, nullptr);
 
     static irsim::CoreModel* core = [] {
         auto* c = new irsim::CoreModel;

@@ -1,2 +1,2 @@
 # The stream's frame buffer fed with arbitrary chunk sequences.
-irbench_add_fuzzer(fuzz_findframe SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_findframe.cpp LIBS irbench_videocore)
+irbench_add_fuzzer(fuzz_findframe SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_findframe.cpp LIBS irbench_stream)

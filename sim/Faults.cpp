@@ -22,29 +22,29 @@ bool parseNumber(const std::string& text, uint64_t maxValue, uint64_t* out)
     return true;
 }
 
-const char* kindName(FaultSpec::Kind kind)
+const char* kindName(FaultRule::Kind kind)
 {
     switch (kind) {
-    case FaultSpec::Kind::NoReply: return "noreply";
-    case FaultSpec::Kind::Zero: return "zero";
-    case FaultSpec::Kind::Delay: return "delay";
-    case FaultSpec::Kind::Split: return "split";
-    case FaultSpec::Kind::Drop: return "drop";
-    case FaultSpec::Kind::Garbage: return "garbage";
+    case FaultRule::Kind::NoReply: return "noreply";
+    case FaultRule::Kind::Zero: return "zero";
+    case FaultRule::Kind::Delay: return "delay";
+    case FaultRule::Kind::Split: return "split";
+    case FaultRule::Kind::Drop: return "drop";
+    case FaultRule::Kind::Garbage: return "garbage";
     }
     return "?";
 }
 
 } // namespace
 
-bool FaultSpec::parse(const std::string& text, FaultSpec* out, std::string* error)
+bool FaultRule::parse(const std::string& text, FaultRule* out, std::string* error)
 {
     auto fail = [&](const std::string& why) {
         if (error)
             *error = "bad fault \"" + text + "\": " + why;
         return false;
     };
-    FaultSpec spec;
+    FaultRule rule;
     std::string rest = text;
 
     // Count suffix.
@@ -54,10 +54,10 @@ bool FaultSpec::parse(const std::string& text, FaultSpec* out, std::string* erro
         if (!parseNumber(rest.substr(countAt + 1), 1000000, &n))
             return fail("count must be a number");
         const char c = rest[countAt];
-        spec.count = c == '#' ? Count::Nth : c == '*' ? Count::Times : Count::After;
-        if (n == 0 && spec.count != Count::After)
+        rule.count = c == '#' ? Count::Nth : c == '*' ? Count::Times : Count::After;
+        if (n == 0 && rule.count != Count::After)
             return fail("count must be at least 1");
-        spec.n = int(n);
+        rule.n = int(n);
         rest.erase(countAt);
     }
 
@@ -68,22 +68,22 @@ bool FaultSpec::parse(const std::string& text, FaultSpec* out, std::string* erro
         rest.erase(targetAt);
         uint64_t v = 0;
         if (target == "block") {
-            spec.target = Target::AnyBlock;
+            rule.target = Target::AnyBlock;
         } else if (target.rfind("block:", 0) == 0) {
             if (!parseNumber(target.substr(6), 0xFF, &v))
                 return fail("block command must be a byte");
-            spec.target = Target::Block;
-            spec.address = uint32_t(v);
+            rule.target = Target::Block;
+            rule.address = uint32_t(v);
         } else if (target.rfind("short:", 0) == 0) {
             if (!parseNumber(target.substr(6), 0xFF, &v) || v == 0xFE)
                 return fail("short register must be a byte other than 0xFE");
-            spec.target = Target::ShortRegister;
-            spec.address = uint32_t(v);
+            rule.target = Target::ShortRegister;
+            rule.address = uint32_t(v);
         } else {
             if (!parseNumber(target, 0xFFFFFFFFull, &v))
                 return fail("target must be a register address, short:N, block:N or block");
-            spec.target = Target::Register;
-            spec.address = uint32_t(v);
+            rule.target = Target::Register;
+            rule.address = uint32_t(v);
         }
     }
 
@@ -99,35 +99,35 @@ bool FaultSpec::parse(const std::string& text, FaultSpec* out, std::string* erro
     if (kind == "noreply" || kind == "zero" || kind == "drop") {
         if (eq != std::string::npos)
             return fail(kind + " takes no value");
-        spec.kind = kind == "noreply" ? Kind::NoReply : kind == "zero" ? Kind::Zero : Kind::Drop;
+        rule.kind = kind == "noreply" ? Kind::NoReply : kind == "zero" ? Kind::Zero : Kind::Drop;
     } else if (kind == "delay") {
         if (eq == std::string::npos)
             p = kDefaultDelayMs;
         else if (!parseNumber(param, kMaxDelayMs, &p))
             return fail("delay must be 0.." + std::to_string(kMaxDelayMs) + " ms");
-        spec.kind = Kind::Delay;
+        rule.kind = Kind::Delay;
     } else if (kind == "split") {
         if (eq == std::string::npos)
             p = kDefaultSplitPauseMs;
         else if (!parseNumber(param, kMaxDelayMs, &p))
             return fail("split pause must be 0.." + std::to_string(kMaxDelayMs) + " ms");
-        spec.kind = Kind::Split;
+        rule.kind = Kind::Split;
     } else if (kind == "garbage") {
         if (eq == std::string::npos)
             p = kDefaultGarbageBytes;
         else if (!parseNumber(param, kMaxGarbageBytes, &p) || p == 0)
             return fail("garbage count must be 1.." + std::to_string(kMaxGarbageBytes));
-        spec.kind = Kind::Garbage;
+        rule.kind = Kind::Garbage;
     } else {
         return fail("unknown kind (noreply, zero, delay, split, drop, garbage)");
     }
-    spec.param = int(p);
+    rule.param = int(p);
     if (out)
-        *out = spec;
+        *out = rule;
     return true;
 }
 
-std::string FaultSpec::toString() const
+std::string FaultRule::toString() const
 {
     std::string s = kindName(kind);
     if (kind == Kind::Delay || kind == Kind::Split || kind == Kind::Garbage)
@@ -149,11 +149,11 @@ std::string FaultSpec::toString() const
     return s;
 }
 
-int FaultInjector::add(const FaultSpec& spec)
+int FaultInjector::add(const FaultRule& rule)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const int id = m_nextId++;
-    m_entries.push_back(Entry{id, spec, 0, 0});
+    m_entries.push_back(Entry{id, rule, 0, 0});
     return id;
 }
 
@@ -175,12 +175,12 @@ void FaultInjector::clear()
     m_entries.clear();
 }
 
-std::vector<FaultSpec> FaultInjector::list() const
+std::vector<FaultRule> FaultInjector::list() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<FaultSpec> out;
+    std::vector<FaultRule> out;
     for (const Entry& e : m_entries)
-        out.push_back(e.spec);
+        out.push_back(e.rule);
     return out;
 }
 
@@ -199,14 +199,14 @@ int FaultInjector::totalFired() const
     return m_totalFired;
 }
 
-bool FaultInjector::matches(const FaultSpec& spec, const RequestKey& key)
+bool FaultInjector::matches(const FaultRule& rule, const RequestKey& key)
 {
-    switch (spec.target) {
-    case FaultSpec::Target::Any: return true;
-    case FaultSpec::Target::Register: return key.kind == RequestKey::Register && key.address == spec.address;
-    case FaultSpec::Target::ShortRegister: return key.kind == RequestKey::ShortRegister && key.address == spec.address;
-    case FaultSpec::Target::Block: return key.kind == RequestKey::Block && key.address == spec.address;
-    case FaultSpec::Target::AnyBlock: return key.kind == RequestKey::Block;
+    switch (rule.target) {
+    case FaultRule::Target::Any: return true;
+    case FaultRule::Target::Register: return key.kind == RequestKey::Register && key.address == rule.address;
+    case FaultRule::Target::ShortRegister: return key.kind == RequestKey::ShortRegister && key.address == rule.address;
+    case FaultRule::Target::Block: return key.kind == RequestKey::Block && key.address == rule.address;
+    case FaultRule::Target::AnyBlock: return key.kind == RequestKey::Block;
     }
     return false;
 }
@@ -216,33 +216,33 @@ FaultEffect FaultInjector::apply(const RequestKey& key)
     std::lock_guard<std::mutex> lock(m_mutex);
     FaultEffect effect;
     for (Entry& e : m_entries) {
-        if (!matches(e.spec, key))
+        if (!matches(e.rule, key))
             continue;
         const int seen = ++e.seen;
         bool fire = false;
-        switch (e.spec.count) {
-        case FaultSpec::Count::Always: fire = true; break;
-        case FaultSpec::Count::Nth: fire = seen == e.spec.n; break;
-        case FaultSpec::Count::Times: fire = seen <= e.spec.n; break;
-        case FaultSpec::Count::After: fire = seen > e.spec.n; break;
+        switch (e.rule.count) {
+        case FaultRule::Count::Always: fire = true; break;
+        case FaultRule::Count::Nth: fire = seen == e.rule.n; break;
+        case FaultRule::Count::Times: fire = seen <= e.rule.n; break;
+        case FaultRule::Count::After: fire = seen > e.rule.n; break;
         }
         if (!fire)
             continue;
         ++e.fired;
         ++m_totalFired;
-        switch (e.spec.kind) {
-        case FaultSpec::Kind::NoReply: effect.noReply = true; break;
-        case FaultSpec::Kind::Zero: effect.zero = true; break;
-        case FaultSpec::Kind::Drop: effect.drop = true; break;
-        case FaultSpec::Kind::Delay:
-            effect.delayMs = std::min(FaultSpec::kMaxDelayMs, effect.delayMs + e.spec.param);
+        switch (e.rule.kind) {
+        case FaultRule::Kind::NoReply: effect.noReply = true; break;
+        case FaultRule::Kind::Zero: effect.zero = true; break;
+        case FaultRule::Kind::Drop: effect.drop = true; break;
+        case FaultRule::Kind::Delay:
+            effect.delayMs = std::min(FaultRule::kMaxDelayMs, effect.delayMs + e.rule.param);
             break;
-        case FaultSpec::Kind::Split:
+        case FaultRule::Kind::Split:
             effect.split = true;
-            effect.splitPauseMs = std::max(effect.splitPauseMs, e.spec.param);
+            effect.splitPauseMs = std::max(effect.splitPauseMs, e.rule.param);
             break;
-        case FaultSpec::Kind::Garbage:
-            effect.garbageBytes = std::min(FaultSpec::kMaxGarbageBytes, effect.garbageBytes + e.spec.param);
+        case FaultRule::Kind::Garbage:
+            effect.garbageBytes = std::min(FaultRule::kMaxGarbageBytes, effect.garbageBytes + e.rule.param);
             break;
         }
     }

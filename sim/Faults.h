@@ -16,7 +16,7 @@ namespace irsim {
 //   #N      only the Nth matching request     *N  the first N matching requests
 //   >N      every matching request after the Nth (e.g. drop@block:0xEE>3)
 //           (omitted: always)
-struct FaultSpec {
+struct FaultRule {
     enum class Kind { NoReply, Zero, Delay, Split, Drop, Garbage };
     enum class Target { Any, Register, ShortRegister, Block, AnyBlock };
     enum class Count { Always, Nth, Times, After };
@@ -35,7 +35,7 @@ struct FaultSpec {
     static constexpr int kMaxDelayMs = 600000;
 
     // False with a reason when the text is not a fault.
-    static bool parse(const std::string& text, FaultSpec* out, std::string* error);
+    static bool parse(const std::string& text, FaultRule* out, std::string* error);
     std::string toString() const;
 };
 
@@ -61,10 +61,10 @@ struct FaultEffect {
 class FaultInjector {
 public:
     // Returns an id for fired() and remove().
-    int add(const FaultSpec& spec);
+    int add(const FaultRule& rule);
     bool remove(int id);
     void clear();
-    std::vector<FaultSpec> list() const;
+    std::vector<FaultRule> list() const;
 
     // How often a fault fired; -1 for an unknown id.
     int fired(int id) const;
@@ -77,11 +77,11 @@ public:
 private:
     struct Entry {
         int id;
-        FaultSpec spec;
+        FaultRule rule;
         int seen;
         int fired;
     };
-    static bool matches(const FaultSpec& spec, const RequestKey& key);
+    static bool matches(const FaultRule& rule, const RequestKey& key);
 
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries;

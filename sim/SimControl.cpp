@@ -14,7 +14,7 @@ namespace {
 
 const char* kHelpLine =
     "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
-    "fault SPEC, fault clear, shutter, status, help, quit";
+    "fault RULE, fault clear, shutter, status, help, quit";
 
 std::string fixed(double v, int decimals)
 {
@@ -106,13 +106,13 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
             return ok();
         }
         if (words.size() != 2)
-            return error("fault needs one SPEC (KIND[=N][@TARGET][#N|*N|>N]) or clear");
-        FaultSpec spec;
+            return error("fault needs one RULE (KIND[=N][@TARGET][#N|*N|>N]) or clear");
+        FaultRule rule;
         std::string why;
-        if (!FaultSpec::parse(words[1], &spec, &why))
+        if (!FaultRule::parse(words[1], &rule, &why))
             return error(why);
-        m_camera.faults().add(spec);
-        return ok(spec.toString());
+        m_camera.faults().add(rule);
+        return ok(rule.toString());
     }
     if (cmd == "status") {
         if (!needStream())

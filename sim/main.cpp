@@ -20,7 +20,7 @@ namespace {
 
 const char* kUsage =
     "usage: irbench-sim [--host H] [--port N] [--user U] [--password P] [--serial]\n"
-    "                   [--no-network] [--preset NAME] [--fault SPEC]... [--long-delay MS]\n"
+    "                   [--no-network] [--preset NAME] [--fault RULE]... [--long-delay MS]\n"
     "                   [--completion-delay MS] [--time-scale X] [--fps N] [--no-crc]\n"
     "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--flat] [--fpa C]\n"
     "                   [--fpa-ramp C] [--list-presets] [--help]\n";
@@ -41,7 +41,7 @@ const char* kHelp =
     "  --completion-delay MS completion reply of 0xF023 = 1..6, 0xF026 and 0xF03D = 0xD3\n"
     "                        (default 1500, -1 none)\n"
     "  --time-scale X        multiply every simulated delay by X (default 1)\n"
-    "  --fault SPEC          inject a fault; repeatable. SPEC is KIND[=N][@TARGET][#N|*N|>N]:\n"
+    "  --fault RULE          inject a fault; repeatable. RULE is KIND[=N][@TARGET][#N|*N|>N]:\n"
     "      KIND    noreply | zero | delay=MS | split[=PAUSE_MS] | drop | garbage[=COUNT]\n"
     "      TARGET  0xF0E0 (32-bit register) | short:0x84 | block:0xEE | block (any block)\n"
     "      #N only the Nth matching request, *N the first N, >N every one after the Nth\n"
@@ -63,7 +63,7 @@ const char* kHelp =
     "  flat on|off           blackbody over the whole view, or the ordinary scene\n"
     "  fpa C                 hold the FPA at C\n"
     "  fpa-ramp C            let the FPA drift C degrees per minute from where it is\n"
-    "  fault SPEC            add a fault (grammar as --fault); fault clear removes all\n"
+    "  fault RULE            add a fault (grammar as --fault); fault clear removes all\n"
     "  shutter               shutter correction (as register 0x7003 = 0)\n"
     "  status                \"ok\" and the scene values; help lists the commands\n"
     "  quit                  stop the camera and exit 0\n"
@@ -150,7 +150,7 @@ bool parseInt(const std::string& text, long lo, long hi, long* out)
 int main(int argc, char** argv)
 {
     irsim::CameraOptions options;
-    std::vector<irsim::FaultSpec> faults;
+    std::vector<irsim::FaultRule> faults;
 
     std::vector<std::string> args(argv + 1, argv + argc);
     for (size_t i = 0; i < args.size(); ++i) {
@@ -211,13 +211,13 @@ int main(int argc, char** argv)
                 return usageError("unknown preset \"" + v + "\" (see --list-presets)");
             options.preset = v;
         } else if (arg == "--fault") {
-            irsim::FaultSpec spec;
+            irsim::FaultRule rule;
             std::string error;
             if (!needValue(&v))
-                return usageError("--fault needs a SPEC");
-            if (!irsim::FaultSpec::parse(v, &spec, &error))
+                return usageError("--fault needs a RULE");
+            if (!irsim::FaultRule::parse(v, &rule, &error))
                 return usageError(error);
-            faults.push_back(spec);
+            faults.push_back(rule);
         } else if (arg == "--long-delay") {
             if (!needValue(&v) || !parseInt(v, 0, 600000, &n))
                 return usageError("--long-delay needs milliseconds 0..600000");
@@ -286,8 +286,8 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     irsim::VirtualCamera camera(options);
-    for (const irsim::FaultSpec& spec : faults)
-        camera.faults().add(spec);
+    for (const irsim::FaultRule& rule : faults)
+        camera.faults().add(rule);
     std::string error;
     if (!camera.start(&error)) {
         std::fprintf(stderr, "irbench-sim: cannot start: %s\n", error.c_str());
@@ -304,8 +304,8 @@ int main(int argc, char** argv)
                     options.net.password.c_str(), options.preset.c_str());
     else
         std::printf("irbench-sim: serial on %s, preset %s\n", camera.ptyPath().c_str(), options.preset.c_str());
-    for (const irsim::FaultSpec& spec : faults)
-        std::printf("irbench-sim: fault %s\n", spec.toString().c_str());
+    for (const irsim::FaultRule& rule : faults)
+        std::printf("irbench-sim: fault %s\n", rule.toString().c_str());
     if (options.network)
         std::printf("irbench-sim: stream %g fps%s%s%s%s\n", options.stream.frameRate,
                     options.stream.withCrc ? "" : ", no CRC",

@@ -3,6 +3,7 @@
 #include "AboutDlg.h"
 #include "CComConnect.h"
 #include "CDevice.h"
+#include "LinkClosing.h"
 #include "CNetConnect.h"
 #include "CameraInfoDataManager.h"
 #include "ComConnectDlg.h"
@@ -77,7 +78,7 @@ IrBenchDlg::~IrBenchDlg()
     // Never leave the process-wide slot pointing at a link that is about to go.
     CInterfaceConnect* current = CDevice::Current();
     if (current && (current == m_pNetConnect.get() || current == m_pComConnect.get()))
-        CDevice::Close();
+        closeCurrentLink();
 }
 
 IrBenchDlg::Placement IrBenchDlg::ComputePlacement(const QRect& available)
@@ -324,6 +325,8 @@ void IrBenchDlg::OnActionNetConnectClicked()
         m_pMainArea, m_pPrgRun,
         [net, params, ip](DeviceTaskContext& ctx) {
             ctx.setStatus(QStringLiteral("正在连接 %1 ...").arg(ip));
+            // A link still logged in says goodbye on its old connection first.
+            closeLink(net);
             return net->Login(params);
         },
         [self, ip](bool) {
@@ -461,7 +464,7 @@ bool IrBenchDlg::startDisconnect(std::function<void()> then)
         m_pMainArea, m_pPrgRun,
         [](DeviceTaskContext& ctx) {
             ctx.setStatus(QStringLiteral("正在断开连接 ..."));
-            CDevice::Close();
+            closeCurrentLink();
             return true;
         },
         [self, then](bool) {

@@ -1,5 +1,5 @@
 #include "CoreTableTransfer.h"
-#include "UpgradeCommands.h"
+#include "CoreCommands.h"
 
 #include "CFramePacker.h"
 #include "DataExchange.h"
@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace upgradecmd;
+using namespace corecmd;
 
 const QString kTitle = QStringLiteral("提示");
 

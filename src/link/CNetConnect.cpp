@@ -1,9 +1,7 @@
 #include "CNetConnect.h"
 
-#include "CDevice.h"
 #include "CFindFrame.h"
 #include "CVideoRender.h"
-#include "DataExchange.h"
 #include "devnet.h"
 
 #include <algorithm>
@@ -118,9 +116,6 @@ bool CNetConnect::Read(unsigned char* buf, int len, int* count)
 
 void CNetConnect::Close()
 {
-    // Only tell the core to close when the command really travels over this link.
-    if (CDevice::Current() == this)
-        DataExchange::instance()->writeRegister(0xF018, 5);
     if (m_serialHandle >= 0) {
         NET_DEV_SerialStop(m_serialHandle);
         m_serialHandle = -1;

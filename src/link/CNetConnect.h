@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CInterfaceConnect.h"
+#include "IFrameSource.h"
 
 #include <atomic>
 #include <cstdint>
@@ -9,9 +10,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-class CFindFrame;
-class CVideoRender;
 
 struct NetLoginParams {
     std::string ip;
@@ -25,7 +23,7 @@ struct NetLoginParams {
 // Link through a networked camera's transparent serial channel (devnet SDK). The SDK
 // pushes received bytes into a callback; the link keeps the latest chunk in a
 // one-chunk mailbox that Read empties. The same object owns the camera's stream.
-class CNetConnect : public CInterfaceConnect {
+class CNetConnect : public CInterfaceConnect, public IFrameSource {
 public:
     static constexpr int kMailboxSize = 280;
 
@@ -41,9 +39,10 @@ public:
 
     bool Write(const void* data, int len) override;
     bool Read(unsigned char* buf, int len, int* count) override;
-    // Sends 0xF018 = 5 as the last command (when this is the current link), then
-    // stops the serial channel and the stream and logs out.
+    // Stops the serial channel and the stream and logs out. The closing command goes
+    // out before, from whoever closes the connection (closeLink / closeCurrentLink).
     void Close() override;
+    bool WantsClosingCommand() const override { return m_loginHandle >= 0; }
 
     // Stream. Every chunk goes, on the SDK's thread, to the frame buffer, which finds
     // the frames; each new frame goes to the render wrapper; then the chunk as it
@@ -61,8 +60,8 @@ public:
     int StreamChunkCount() const;
     int LastStreamChunkLength() const;
     // Owned by the link, alive until it is destroyed; null before the first start.
-    CFindFrame* FrameBuffer() const;
-    CVideoRender* Render() const;
+    CFindFrame* FrameBuffer() const override;
+    CVideoRender* Render() const override;
     // Forwards to the frame buffer (false without one).
     bool StartCapture(int n);
     bool GetCapturedFrames(std::vector<std::vector<uint16_t>>* frames, int* width, int* height) const;

@@ -3,6 +3,7 @@
 #include "CComonFun.h"
 #include "CDevice.h"
 #include "CFramePacker.h"
+#include "CoreCommands.h"
 #include "CReplyParser.h"
 #include "Pace.h"
 
@@ -31,7 +32,7 @@ constexpr int kBlockReadPolls = 200;
 // One-key configuration and automatic correction run for tens of seconds in the core.
 int writePollBudget(int addr)
 {
-    return (addr == 0xF021 || addr == 0xF029) ? kLongCommandPolls : kWritePolls;
+    return (addr == corecmd::kOneKeyConfigRegister || addr == corecmd::kAutoCorrectionRegister) ? kLongCommandPolls : kWritePolls;
 }
 
 // One poll step: the pause comes first, so even an immediate answer costs one interval.

@@ -1,5 +1,5 @@
 #include "FileTransfer.h"
-#include "UpgradeCommands.h"
+#include "CoreCommands.h"
 
 #include "CFramePacker.h"
 #include "DataExchange.h"
@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace upgradecmd;
+using namespace corecmd;
 
 const QString kTitle = QStringLiteral("提示");
 

@@ -1,5 +1,5 @@
 #include "ModuleInteract.h"
-#include "UpgradeCommands.h"
+#include "CoreCommands.h"
 
 #include "CFramePacker.h"
 #include "DataExchange.h"
@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace upgradecmd;
+using namespace corecmd;
 
 
 std::atomic<int> g_lastError{0};

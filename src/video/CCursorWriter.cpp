@@ -1,13 +1,12 @@
 #include "CCursorWriter.h"
 
+#include "CoreCommands.h"
 #include "DataExchange.h"
 
 #include <chrono>
 
 namespace {
 // Core registers of the cursor.
-constexpr int kRegCursorMode = 0xF03D; // 15: cursor mode
-constexpr int kRegCrossShow = 0x7012;  // 2: crosshair shown, 1: hidden
 constexpr int kShortCursorPos = 0x33;  // (x << 16) + y
 constexpr int kShortCursorCmd = 0x30;  // 13: take as bad, 14: take back
 } // namespace
@@ -54,7 +53,7 @@ bool CCursorWriter::execute(Op op, int x, int y)
     int value = 0;
     switch (op) {
     case EnterMode:
-        return dx->writeRegister(kRegCursorMode, 15);
+        return dx->writeRegister(corecmd::kBadPixelRegister, corecmd::kCursorModeValue);
     case Move:
         value = int((uint32_t(x) << 16) + uint32_t(y & 0xFFFF));
         return dx->writeRegisterSized(kShortCursorPos, &value, 4);
@@ -65,9 +64,9 @@ bool CCursorWriter::execute(Op op, int x, int y)
         value = 14;
         return dx->writeRegisterSized(kShortCursorCmd, &value, 1);
     case ShowCross:
-        return dx->writeRegister(kRegCrossShow, 2);
+        return dx->writeRegister(corecmd::kCrossShowRegister, 2);
     case HideCross:
-        return dx->writeRegister(kRegCrossShow, 1);
+        return dx->writeRegister(corecmd::kCrossShowRegister, 1);
     }
     return false;
 }

@@ -400,9 +400,9 @@ TEST_F(DetectPageSim, BadPixelV30ShowsProcessingAndReportsTheRegisterResult)
 
     // The core does not answer: the register transaction fails.
     cam->faults().add([] {
-        irsim::FaultSpec f;
+        irsim::FaultRule f;
         std::string why;
-        irsim::FaultSpec::parse("noreply@0xF057", &f, &why);
+        irsim::FaultRule::parse("noreply@0xF057", &f, &why);
         return f;
     }());
     button("m_pBtnBPDetect_V30")->click();

@@ -3,6 +3,7 @@
 #include "CDevice.h"
 #include "CNetConnect.h"
 #include "DataExchange.h"
+#include "LinkClosing.h"
 #include "NetFront.h"
 #include "TestSupport.h"
 
@@ -188,16 +189,18 @@ TEST_F(NetLinkTest, CloseSendsTheClosingCommandLastAndLoginWhileLoggedInClosesFi
     ASSERT_TRUE(link.Login(params()));
     CDevice::SetConnect(&link);
     ASSERT_TRUE(DataExchange::instance()->writeRegister(0x2001, 0));
-    link.Close();
+    closeLink(&link);
     ASSERT_TRUE(waitFor([&] { return receivedBytes().size() >= 30; }));
     Bytes got = receivedBytes();
     EXPECT_EQ(Bytes(got.end() - 15, got.end()), closing);
     EXPECT_LT(link.LoginHandle(), 0);
 
-    // A second login on a logged-in link says goodbye on the old connection first.
+    // Connecting again on a logged-in link says goodbye on the old connection first,
+    // as the main window does.
     ASSERT_TRUE(link.Login(params()));
     ASSERT_TRUE(DataExchange::instance()->writeRegister(0x2001, 0));
     const size_t before = receivedBytes().size();
+    closeLink(&link);
     ASSERT_TRUE(link.Login(params()));
     ASSERT_TRUE(waitFor([&] { return receivedBytes().size() >= before + 15; }));
     got = receivedBytes();
@@ -210,13 +213,13 @@ TEST_F(NetLinkTest, CloseOfALinkThatIsNotCurrentOrNeverLoggedIn)
     CNetConnect never;
     CDevice::SetConnect(&never);
     const auto t0 = std::chrono::steady_clock::now();
-    never.Close(); // the closing command cannot go out: fails at once, no hang
+    closeLink(&never); // never logged in: no closing command, no hang
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
 
     CNetConnect other;
     ASSERT_TRUE(other.Login(params()));
     CDevice::SetConnect(&never);
-    other.Close(); // not the current link: the closing command is not sent elsewhere
+    closeLink(&other); // not the current link: the closing command is not sent elsewhere
     EXPECT_TRUE(receivedBytes().empty());
     CDevice::SetConnect(nullptr);
 }

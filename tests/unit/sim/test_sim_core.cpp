@@ -196,10 +196,10 @@ TEST(SimFaults, EachKindChangesTheReplyAsAdvertised)
     core.setTimeScale(0.1);
     auto peer = std::make_shared<RecordingPeer>();
     auto fault = [](const char* text) {
-        irsim::FaultSpec spec;
+        irsim::FaultRule rule;
         std::string error;
-        EXPECT_TRUE(irsim::FaultSpec::parse(text, &spec, &error)) << error;
-        return spec;
+        EXPECT_TRUE(irsim::FaultRule::parse(text, &rule, &error)) << error;
+        return rule;
     };
     const Bytes read = longRead(0xF031);
     const Bytes normal = transact(core, peer, read);
@@ -263,11 +263,11 @@ TEST(SimFaults, TargetsAndCountsSelectTheRightRequests)
 {
     irsim::CoreModel core;
     auto peer = std::make_shared<RecordingPeer>();
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("zero@block:0xEE>2", &spec, nullptr));
-    const int after = core.faults().add(spec);
-    ASSERT_TRUE(irsim::FaultSpec::parse("zero@short:0x84*2", &spec, nullptr));
-    const int times = core.faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("zero@block:0xEE>2", &rule, nullptr));
+    const int after = core.faults().add(rule);
+    ASSERT_TRUE(irsim::FaultRule::parse("zero@short:0x84*2", &rule, nullptr));
+    const int times = core.faults().add(rule);
 
     for (const Bytes& req : {longWrite(0xF0E0, 1), longWrite(0xF0E1, 1), blockFrame(0xE3, be32(0x1400000)),
                              blockFrame(0xE4, be32(3000))})
@@ -289,7 +289,7 @@ TEST(SimFaults, TargetsAndCountsSelectTheRightRequests)
     EXPECT_EQ(core.faults().fired(times), -1);
 }
 
-TEST(SimFaults, SpecGrammar)
+TEST(SimFaults, RuleGrammar)
 {
     struct Case { const char* text; bool ok; const char* canonical; };
     const Case cases[] = {
@@ -316,12 +316,12 @@ TEST(SimFaults, SpecGrammar)
         {"noreply@", false, nullptr},
     };
     for (const Case& c : cases) {
-        irsim::FaultSpec spec;
+        irsim::FaultRule rule;
         std::string error;
-        const bool ok = irsim::FaultSpec::parse(c.text, &spec, &error);
+        const bool ok = irsim::FaultRule::parse(c.text, &rule, &error);
         EXPECT_EQ(ok, c.ok) << c.text;
         if (ok && c.canonical) {
-            EXPECT_EQ(spec.toString(), c.canonical);
+            EXPECT_EQ(rule.toString(), c.canonical);
         }
         if (!ok) {
             EXPECT_FALSE(error.empty()) << c.text;

@@ -72,9 +72,9 @@ TEST(SimNet, RepliesComeBackAsOneChunkEachAndSplitAsTwo)
     ASSERT_EQ(chunks.size(), 1u);
     EXPECT_EQ(chunks[0], (Bytes{0xF0, 0x05, 0x36, 0x01, 0x01, 0x10, 0x22, 0x6A, 0xFF}));
 
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("split=500", &spec, nullptr));
-    camera.faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("split=500", &rule, nullptr));
+    camera.faults().add(rule);
     ASSERT_EQ(NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(read.data()), uint32_t(read.size())), 1);
     ASSERT_TRUE(inbox.wait(2, 3000));
     chunks = inbox.take();
@@ -100,9 +100,9 @@ TEST(SimNet, DropFaultClosesTheClientConnection)
     irsim::VirtualCamera camera(netOptions());
     std::string error;
     ASSERT_TRUE(camera.start(&error)) << error;
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("drop@0xF031", &spec, nullptr));
-    camera.faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("drop@0xF031", &rule, nullptr));
+    camera.faults().add(rule);
     NET_DEV_DEVICEINFO info{};
     const int32_t user = NET_DEV_Login("127.0.0.1", camera.port(), "admin", "admin", &info);
     ASSERT_GE(user, 0);

@@ -163,9 +163,9 @@ TEST(SimPty, ServesClientAfterClientEvenInExclusiveMode)
 TEST(SimPty, DroppedLineStaysSilentUntilTheNextRequest)
 {
     SerialCore s;
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("drop@0xF031#1", &spec, nullptr));
-    s.core.faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("drop@0xF031#1", &rule, nullptr));
+    s.core.faults().add(rule);
     const int fd = openPort(s.pty.slavePath().c_str());
     ASSERT_GE(fd, 0);
     // Two requests in one write: the first drops the line, the second is lost with it.

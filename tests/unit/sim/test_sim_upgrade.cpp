@@ -128,9 +128,9 @@ TEST(SimUpgrade, UnfinishedTransferNeverReachesFlash)
     EXPECT_EQ(s.value(blockFrame(0xE5)), 0u); // nothing pending any more
 
     // Dropped after the third block: three blocks in, nothing committed.
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("drop@block:0xEE#3", &spec, nullptr));
-    s.core.faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("drop@block:0xEE#3", &rule, nullptr));
+    s.core.faults().add(rule);
     ASSERT_TRUE(s.enter());
     EXPECT_EQ(s.value(blockFrame(0xE3, be32(0xC00000))), 1u);
     EXPECT_EQ(s.value(blockFrame(0xE4, be32(5000))), 1u);

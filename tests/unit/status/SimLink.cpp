@@ -1,6 +1,7 @@
 #include "SimLink.h"
 
 #include "CDevice.h"
+#include "LinkClosing.h"
 #include "DataExchange.h"
 
 namespace irtest {
@@ -26,7 +27,7 @@ SimLink::SimLink(const std::string& preset, int deviceForm)
 SimLink::~SimLink()
 {
     if (CDevice::Current() == &m_link)
-        CDevice::Close();
+        closeCurrentLink();
     else
         m_link.Close();
     m_camera->stop();

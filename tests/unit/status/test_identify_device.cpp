@@ -247,9 +247,9 @@ TEST_F(IdentifyDevice, SilentSensorIdKeepsPreviousAndSetsReadError)
     mgr->identifyNow();
     ASSERT_EQ(mgr->sensorId(), "20240815");
 
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("noreply@0xF0E4", &spec, nullptr));
-    sim.camera().faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("noreply@0xF0E4", &rule, nullptr));
+    sim.camera().faults().add(rule);
     SignalRecorder rec(mgr);
     mgr->identifyNow();
     EXPECT_EQ(mgr->readError(), 0x10001);
@@ -270,9 +270,9 @@ TEST_F(IdentifyDevice, SilentModuleReadKeepsPreviousDecode)
     ASSERT_EQ(mgr->coreClass(), 1);
     ASSERT_EQ(mgr->moduleInfo(), "0a22510105");
 
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("noreply@short:0x06", &spec, nullptr));
-    sim.camera().faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("noreply@short:0x06", &rule, nullptr));
+    sim.camera().faults().add(rule);
     mgr->identifyNow();
     EXPECT_EQ(mgr->moduleInfo(), "0a22510105");
     EXPECT_EQ(mgr->coreClass(), 1);
@@ -285,9 +285,9 @@ TEST_F(IdentifyDevice, SilentVersionsShowZeroAndSilentSerialStaysEmpty)
     irtest::SimLink sim("default", 1);
     ASSERT_TRUE(sim.ok()) << sim.error();
     for (const char* f : {"noreply@0xF031", "noreply@0xF032", "noreply@short:0x0e", "noreply@short:0x84"}) {
-        irsim::FaultSpec spec;
-        ASSERT_TRUE(irsim::FaultSpec::parse(f, &spec, nullptr)) << f;
-        sim.camera().faults().add(spec);
+        irsim::FaultRule rule;
+        ASSERT_TRUE(irsim::FaultRule::parse(f, &rule, nullptr)) << f;
+        sim.camera().faults().add(rule);
     }
     mgr->setDeviceForm(1);
     mgr->identifyNow();
@@ -301,9 +301,9 @@ TEST_F(IdentifyDevice, ForgetDuringIdentificationDropsItsResults)
     irtest::SimLink sim("default", 1);
     ASSERT_TRUE(sim.ok()) << sim.error();
     // Slow version reads keep the second stage busy while the core is forgotten.
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("delay=100@0xF031", &spec, nullptr));
-    sim.camera().faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("delay=100@0xF031", &rule, nullptr));
+    sim.camera().faults().add(rule);
     mgr->setDeviceForm(1);
     SignalRecorder rec(mgr);
     QObject::connect(mgr, &CameraInfoDataManager::signalConnectPostEventFinish, mgr,
@@ -356,9 +356,9 @@ TEST_F(IdentifyDevice, NewIdentificationIsNotSwallowedByOneOfAForgottenCore)
 {
     irtest::SimLink sim("default", 1);
     ASSERT_TRUE(sim.ok()) << sim.error();
-    irsim::FaultSpec slow;
+    irsim::FaultRule slow;
     std::string err;
-    ASSERT_TRUE(irsim::FaultSpec::parse("noreply@0xF031", &slow, &err)) << err;
+    ASSERT_TRUE(irsim::FaultRule::parse("noreply@0xF031", &slow, &err)) << err;
     const int id = sim.camera().faults().add(slow);
     mgr->setDeviceForm(1);
     SignalRecorder rec(mgr);

@@ -241,9 +241,9 @@ TEST_F(StatusPage, FailedSaveIsReportedAndAddsNoRow)
 TEST_F(StatusPage, SaveWithoutSerialNumberIsRefused)
 {
     irtest::SimLink sim("default", 1);
-    irsim::FaultSpec spec;
-    ASSERT_TRUE(irsim::FaultSpec::parse("noreply@short:0x84", &spec, nullptr));
-    sim.camera().faults().add(spec);
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("noreply@short:0x84", &rule, nullptr));
+    sim.camera().faults().add(rule);
     identify(sim);
     guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();

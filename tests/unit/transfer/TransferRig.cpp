@@ -1,6 +1,7 @@
 #include "TransferRig.h"
 
 #include "CDevice.h"
+#include "LinkClosing.h"
 #include "DataExchange.h"
 
 namespace transfertest {
@@ -29,17 +30,17 @@ TransferRig::TransferRig(bool bLogin)
 TransferRig::~TransferRig()
 {
     if (m_link && CDevice::Current() == m_link.get())
-        CDevice::Close();
+        closeCurrentLink();
     else if (m_link)
         m_link->Close();
     m_camera->stop();
 }
 
-bool TransferRig::fault(const std::string& spec)
+bool TransferRig::fault(const std::string& rule)
 {
-    irsim::FaultSpec f;
+    irsim::FaultRule f;
     std::string why;
-    if (!irsim::FaultSpec::parse(spec, &f, &why))
+    if (!irsim::FaultRule::parse(rule, &f, &why))
         return false;
     m_camera->faults().add(f);
     return true;

@@ -33,7 +33,7 @@ public:
     int port() const { return int(m_camera->port()); }
 
     // Adds a fault in the sim's text form; false when the text is not a fault.
-    bool fault(const std::string& spec);
+    bool fault(const std::string& rule);
     // The requests the core received, classified, oldest first.
     std::vector<irsim::Request> requests() const;
     // Block command bytes of the block requests, in order.

@@ -229,11 +229,11 @@ TEST_F(VideoPagePixel, ShutterCorrectionWritesItsRegister)
 
 TEST_F(VideoPagePixel, AFailedReadBackShowsItsStepAndWritesNoTable)
 {
-    irsim::FaultSpec spec;
+    irsim::FaultRule rule;
     std::string err;
     // Refused rather than unanswered: a silent block command costs 600 polls.
-    ASSERT_TRUE(irsim::FaultSpec::parse("zero@block:0xE8", &spec, &err)) << err;
-    cam->faults().add(spec);
+    ASSERT_TRUE(irsim::FaultRule::parse("zero@block:0xE8", &rule, &err)) << err;
+    cam->faults().add(rule);
     child<QLineEdit>("m_pEdtHThrd")->setText("1500");
     EXPECT_EQ(run("m_pBtnAutoDetect"), (QList<Message>{{QStringLiteral("提示"), QStringLiteral("读取开始失败")}}));
     EXPECT_FALSE(QFile::exists(tree->pixelTable()));
