@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+
+#include <chrono>
 #include <memory>
+#include <thread>
 
 class QTemporaryDir;
 
@@ -40,6 +43,21 @@ constexpr bool kSlowBuild = false;
 constexpr int kLivePollMs = kSlowBuild ? 20000 : 1000;
 // Frame rate of the virtual camera in such tests.
 constexpr double kLiveFps = kSlowBuild ? 5.0 : 50.0;
+
+// The suite's one wait: polls `pred` every millisecond (real time, not Pace) until it
+// holds or `ms` have passed; the last look decides. Widget tests that need the event
+// loop use waitUntil (GuiTestSupport.h), which spins it between looks.
+template <class Pred>
+bool waitFor(Pred pred, int ms = 3000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return pred();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 QByteArray readAll(const QString& path);
 QByteArray fromHex(const char* hex);
