@@ -1,10 +1,7 @@
 #include "CoreTableTransfer.h"
-#include "CoreCommands.h"
 
-#include "CFramePacker.h"
-#include "DataExchange.h"
 #include "FileTransfer.h"
-#include "Pace.h"
+#include "UpgradeWriter.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,81 +10,10 @@
 
 namespace {
 
-using namespace corecmd;
-
 const QString kTitle = QStringLiteral("提示");
 
-constexpr int kBlock = 1000;
 // The core erases the gain area after the confirm; blocks sent earlier are lost.
 constexpr double kGainEraseMs = 3000.0;
-
-bool sendWord(int cmd, uint32_t value)
-{
-    unsigned char word[4];
-    writeU32BE(value, word);
-    return DataExchange::instance()->writeBlock(cmd, word, 4);
-}
-
-enum class BlockResult { Ok, ReadError, SendError, Cancelled };
-
-// The file in 1000-byte blocks; a file of a multiple of 1000 bytes ends with an empty
-// block, as the core expects. An empty file sends nothing.
-BlockResult sendBlocks(TransferContext& ctx, QFile& file)
-{
-    const qint64 size = file.size();
-    if (size <= 0)
-        return BlockResult::Ok;
-    const qint64 blocks = (size + kBlock - 1) / kBlock;
-    DataExchange* dx = DataExchange::instance();
-    char buf[kBlock];
-    qint64 count = 0;
-    for (;;) {
-        if (ctx.cancelled())
-            return BlockResult::Cancelled;
-        const qint64 got = file.read(buf, kBlock);
-        if (got < 0)
-            return BlockResult::ReadError;
-        if (!dx->writeBlock(kCmdData, buf, int(got)))
-            return BlockResult::SendError;
-        ++count;
-        ctx.setProgress(int(std::min<qint64>(100, count * 100 / blocks)));
-        if (got != kBlock)
-            return BlockResult::Ok;
-    }
-}
-
-bool blockFailure(TransferContext& ctx, BlockResult r)
-{
-    switch (r) {
-    case BlockResult::Ok:
-        return true;
-    case BlockResult::ReadError:
-        return failAndExitUpgrade(ctx, QStringLiteral("文件读取失败"));
-    case BlockResult::SendError:
-        return failAndExitUpgrade(ctx, QStringLiteral("文件写入失败"));
-    case BlockResult::Cancelled:
-        DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
-        return false;
-    }
-    return false;
-}
-
-bool endAndExit(TransferContext& ctx, bool reload)
-{
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->writeBlock(kCmdEnd, nullptr, 0))
-        return failAndExitUpgrade(ctx, QStringLiteral("升级结束失败"));
-    if (reload) {
-        const unsigned char one = 1;
-        if (!dx->writeBlock(kCmdReload, &one, 1))
-            return failAndExitUpgrade(ctx, QStringLiteral("重新导入对应标定数据到内存失败"));
-    }
-    if (!dx->writeBlock(kCmdExit, nullptr, 0)) {
-        ctx.message(kTitle, QStringLiteral("退出升级失败"));
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -104,82 +30,51 @@ QByteArray fixedPixelRecord()
 GainWriteResult writeGainTableToCore(TransferContext& ctx, int tecIndex, const QString& kPath)
 {
     // Checked before upgrade mode: a missing file must not leave the core in it.
+    const QString name = QFileInfo(kPath).fileName();
     if (!QFileInfo(kPath).isFile()) {
-        ctx.message(kTitle, QStringLiteral("增益文件 %1 不存在，请先一键校正").arg(QFileInfo(kPath).fileName()));
+        ctx.message(kTitle, QStringLiteral("增益文件 %1 不存在，请先一键校正").arg(name));
         return GainWriteResult::MissingFile;
     }
-    QFile file(kPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ctx.message(kTitle, QStringLiteral("增益文件 %1 无法打开").arg(QFileInfo(kPath).fileName()));
-        return GainWriteResult::MissingFile;
-    }
-    if (!enterUpgradeMode(ctx))
-        return GainWriteResult::Failed;
-    ctx.setProgress(0);
-    for (double waited = 0; waited < kGainEraseMs; waited += 100.0) {
-        if (ctx.cancelled()) {
-            DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
-            return GainWriteResult::Cancelled;
-        }
-        Pace::sleepMs(100.0);
-    }
-    if (!sendWord(kCmdAddress, gainTableAddress(tecIndex))) {
-        failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
-        return GainWriteResult::Failed;
-    }
-    if (!sendWord(kCmdSize, uint32_t(file.size()))) {
-        failAndExitUpgrade(ctx, QStringLiteral("发送文件大小失败"));
-        return GainWriteResult::Failed;
-    }
-    const BlockResult r = sendBlocks(ctx, file);
-    if (r == BlockResult::Cancelled) {
-        blockFailure(ctx, r);
+    UpgradeOptions options;
+    options.pauseBeforeAddressMs = kGainEraseMs;
+    options.texts.open = QStringLiteral("增益文件 %1 无法打开").arg(name);
+    options.texts.empty = QStringLiteral("增益文件 %1 为空，请重新一键校正").arg(name);
+    options.texts.size = QStringLiteral("发送文件大小失败");
+    FileSource source(kPath);
+    const UpgradeResult r = writeUpgrade(ctx, gainTableAddress(tecIndex), source, options);
+    if (r.ok)
+        return GainWriteResult::Written;
+    if (r.cancelled)
         return GainWriteResult::Cancelled;
-    }
-    if (!blockFailure(ctx, r))
-        return GainWriteResult::Failed;
-    return endAndExit(ctx, false) ? GainWriteResult::Written : GainWriteResult::Failed;
+    if (r.failedStep == UpgradeStep::Open)
+        return GainWriteResult::MissingFile;
+    return GainWriteResult::Failed;
 }
 
 bool writePixelTableToCore(TransferContext& ctx, const QString& tablePath)
 {
-    if (!enterUpgradeMode(ctx))
-        return false;
-    QFile file(tablePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Nothing to send; the core still leaves upgrade mode.
-        DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
-        return false;
-    }
-    if (file.size() == 0)
+    const QFileInfo info(tablePath);
+    if (info.isFile() && info.size() == 0)
         ctx.message(kTitle, QStringLiteral("坏点表为空,请检查阈值设置"));
-    ctx.setProgress(0);
-    if (!sendWord(kCmdAddress, kPixelTableAddress))
-        return failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
-    if (!sendWord(kCmdSize, uint32_t(file.size())))
-        return failAndExitUpgrade(ctx, QStringLiteral("发送文件大小失败"));
-    if (!blockFailure(ctx, sendBlocks(ctx, file)))
+    UpgradeOptions options;
+    options.allowEmpty = true; // a table without records clears the core's table
+    options.reload = true;
+    options.texts.open = QString(); // nothing to send: the sequence ends silently
+    options.texts.size = QStringLiteral("发送文件大小失败");
+    FileSource source(tablePath);
+    if (!writeUpgrade(ctx, kPixelTableAddress, source, options).ok)
         return false;
-    if (!endAndExit(ctx, true))
-        return false;
-    ctx.setProgress(100);
     ctx.message(kTitle, QStringLiteral("写入数据完毕"));
     return true;
 }
 
 bool resetCorePixelTable(TransferContext& ctx)
 {
-    DataExchange* dx = DataExchange::instance();
-    const QByteArray record = fixedPixelRecord();
-    if (!enterUpgradeMode(ctx))
-        return false;
-    if (!sendWord(kCmdAddress, kPixelTableAddress))
-        return failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
-    if (!sendWord(kCmdSize, uint32_t(record.size())))
-        return failAndExitUpgrade(ctx, QStringLiteral("发送升级包个数失败"));
-    if (!dx->writeBlock(kCmdData, record.constData(), int(record.size())))
-        return failAndExitUpgrade(ctx, QStringLiteral("重置坏点表失败"));
-    if (!endAndExit(ctx, true))
+    UpgradeOptions options;
+    options.reload = true;
+    options.texts.block = QStringLiteral("重置坏点表失败");
+    MemorySource source(fixedPixelRecord());
+    if (!writeUpgrade(ctx, kPixelTableAddress, source, options).ok)
         return false;
     ctx.message(kTitle, QStringLiteral("重置坏点表成功"));
     return true;

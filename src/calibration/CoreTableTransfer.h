@@ -22,14 +22,15 @@ enum class GainWriteResult {
     Cancelled,
 };
 
-// One-key write of a gain file to the area of `tecIndex`: enter, confirm, a 3 s pause,
-// address, size, 1000-byte blocks with progress, end, exit.
+// One-key write of a gain file to the area of `tecIndex` through the upgrade-mode
+// writer, with a 3 s pause after the confirm while the core erases the area. A missing,
+// unreadable or empty K file is reported before upgrade mode is entered.
 GainWriteResult writeGainTableToCore(TransferContext& ctx, int tecIndex, const QString& kPath);
 
-// Sends a bad-pixel table file (4-byte records, may be empty) to the core: enter,
-// confirm, address, size, 1000-byte blocks, end, reload into memory (0xEC 1), exit.
-// An empty table is sent after the warning "坏点表为空,请检查阈值设置". On success
-// "写入数据完毕" is shown. A missing file ends the sequence silently (false).
+// Sends a bad-pixel table file (4-byte records, may be empty) to the core through the
+// upgrade-mode writer, with the reload into memory (0xEC 1). An empty table is sent
+// after the warning "坏点表为空,请检查阈值设置". On success "写入数据完毕" is shown.
+// A missing file ends the sequence silently (false) with nothing sent.
 bool writePixelTableToCore(TransferContext& ctx, const QString& tablePath);
 
 // Replaces the core's bad-pixel table with the single fixed record 00 01 01 43 and

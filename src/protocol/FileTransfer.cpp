@@ -4,6 +4,7 @@
 #include "CFramePacker.h"
 #include "DataExchange.h"
 #include "ModuleInteract.h"
+#include "UpgradeWriter.h"
 #include "Pace.h"
 
 #include <QFile>
@@ -19,7 +20,6 @@ using namespace corecmd;
 
 const QString kTitle = QStringLiteral("提示");
 
-constexpr int kBlock = ModuleInteract::kBlockSize;
 constexpr int kReadBufSize = 260; // one long reply's payload fits
 
 constexpr int kOccStartRegister = 0xF020;
@@ -27,30 +27,6 @@ constexpr int kOccPrepareRegister = 0x2001;
 constexpr double kOccRunMs = 360000.0; // the core needs six minutes per correction
 constexpr double kOccTickMs = 1000.0;
 
-
-bool finishWithExit(TransferContext& ctx)
-{
-    if (!DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0)) {
-        ctx.message(kTitle, QStringLiteral("退出升级失败"));
-        return false;
-    }
-    return true;
-}
-
-
-QString hexAddress(uint32_t a)
-{
-    return QStringLiteral("0x") + QString::number(a, 16).toUpper().rightJustified(7, QLatin1Char('0'));
-}
-
-QString tooLargeText(uint32_t address, qint64 size)
-{
-    if (address >= ModuleInteract::kFlashEnd)
-        return QStringLiteral("目标地址 %1 超出机芯存储范围，未写入").arg(hexAddress(address));
-    const qint64 room = qint64(ModuleInteract::areaEnd(address)) - qint64(address);
-    return QStringLiteral("文件大小 %1 字节超出目标区域（%2 起最多 %3 字节），未写入")
-        .arg(size).arg(hexAddress(address)).arg(room);
-}
 
 // Where read-back bytes go: a file that replaces the old one only when complete, or
 // memory.
@@ -112,11 +88,15 @@ bool endRead(TransferContext& ctx, ReadSink& sink)
         return failAndExitUpgrade(ctx, QStringLiteral("读取结束失败"));
     }
     if (!sink.finish()) {
-        dx->writeBlock(kCmdExit, nullptr, 0);
+        sendExitStep();
         ctx.message(kTitle, QStringLiteral("保存文件失败（磁盘已满或无写权限）"));
         return false;
     }
-    return finishWithExit(ctx);
+    if (!sendExitStep()) {
+        ctx.message(kTitle, QStringLiteral("退出升级失败"));
+        return false;
+    }
+    return true;
 }
 
 bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVariant variant,
@@ -162,7 +142,7 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
             // The program is closing: no message, just leave upgrade mode.
             sink.discard();
             dx->writeBlock(kCmdReadEnd, nullptr, 0);
-            dx->writeBlock(kCmdExit, nullptr, 0);
+            sendExitStep();
             return false;
         }
         if (!dx->readBlock(kCmdReadBlock, buf, kReadBufSize, &len) || len <= 0) {
@@ -182,80 +162,10 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
 
 } // namespace
 
-bool failAndExitUpgrade(TransferContext& ctx, const QString& text)
-{
-    ctx.message(kTitle, text);
-    DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
-    return false;
-}
-
-bool enterUpgradeMode(TransferContext& ctx)
-{
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->writeRegister(kEnterRegister, 1))
-        return failAndExitUpgrade(ctx, QStringLiteral("进入升级模式失败"));
-    if (!dx->writeRegister(kConfirmRegister, 1))
-        return failAndExitUpgrade(ctx, QStringLiteral("进入升级模式写入失败"));
-    return true;
-}
-
 bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path)
 {
-    const QFileInfo info(path);
-    if (info.exists() && !ModuleInteract::fitsArea(address, info.size())) {
-        ctx.message(kTitle, tooLargeText(address, info.size()));
-        return false;
-    }
-    if (address >= ModuleInteract::kFlashEnd) {
-        ctx.message(kTitle, tooLargeText(address, 0));
-        return false;
-    }
-
-    DataExchange* dx = DataExchange::instance();
-    if (!enterUpgradeMode(ctx))
-        return false;
-    unsigned char word[4];
-    writeU32BE(address, word);
-    if (!dx->writeBlock(kCmdAddress, word, 4))
-        return failAndExitUpgrade(ctx, QStringLiteral("发送升级地址失败"));
-
-    ctx.setProgress(0);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failAndExitUpgrade(ctx, QStringLiteral("文件打开失败"));
-    const qint64 size = file.size();
-    if (size <= 0)
-        return failAndExitUpgrade(ctx, QStringLiteral("文件为空，未写入"));
-    if (!ModuleInteract::fitsArea(address, size)) // changed since it was checked
-        return failAndExitUpgrade(ctx, tooLargeText(address, size));
-    const qint64 blocks = (size + kBlock - 1) / kBlock;
-
-    writeU32BE(uint32_t(size), word);
-    if (!dx->writeBlock(kCmdSize, word, 4))
-        return failAndExitUpgrade(ctx, QStringLiteral("发送升级包个数失败"));
-
-    char buf[kBlock];
-    qint64 count = 0;
-    for (;;) {
-        if (ctx.cancelled()) {
-            // The program is closing; without the end step the core discards the data.
-            dx->writeBlock(kCmdExit, nullptr, 0);
-            return false;
-        }
-        const qint64 got = file.read(buf, kBlock);
-        if (got < 0)
-            return failAndExitUpgrade(ctx, QStringLiteral("文件读取失败"));
-        if (!dx->writeBlock(kCmdData, buf, int(got)))
-            return failAndExitUpgrade(ctx, QStringLiteral("文件写入失败"));
-        ++count;
-        ctx.setProgress(int(std::min<qint64>(100, count * 100 / blocks)));
-        if (got != kBlock)
-            break;
-    }
-    file.close();
-    if (!dx->writeBlock(kCmdEnd, nullptr, 0))
-        return failAndExitUpgrade(ctx, QStringLiteral("升级结束失败"));
-    return finishWithExit(ctx);
+    FileSource source(path);
+    return writeUpgrade(ctx, address, source).ok;
 }
 
 bool readBackToFile(TransferContext& ctx, int selector, const QString& path, ReadBackVariant variant,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TransferContext.h"
+#include "UpgradeWriter.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,16 +20,10 @@ enum class ReadBackVariant { ConfigPage, VideoPage };
 // empty file (a bad-pixel table without records).
 enum class EmptySetPolicy { Refuse, EmptyFile };
 
-// Steps shared by the upgrade-mode sequences. Enter (0xF0E0 = 1) and confirm
-// (0xF0E1 = 1); a refusal is told ("进入升级模式失败" / "进入升级模式写入失败") and the
-// exit step sent.
-bool enterUpgradeMode(TransferContext& ctx);
-// A failed step: its message (title "提示"), then the exit step; always false.
-bool failAndExitUpgrade(TransferContext& ctx, const QString& text);
-
-// Page-level write of a binary file to one start address: enter, confirm, address,
-// size, 1000-byte blocks (a file of a multiple of 1000 bytes ends with one empty
-// block), end, exit. A file too large for the area at `address` is refused before
+// Page-level write of a binary file to one start address through the upgrade-mode
+// writer with its defaults: 1000-byte blocks read from the file as they go (a file of a
+// multiple of 1000 bytes ends with one empty block), end, exit. A file that cannot be
+// opened, is empty or is too large for the area at `address` is refused before
 // anything is sent.
 bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path);
 

@@ -1,8 +1,6 @@
 #include "ModuleInteract.h"
-#include "CoreCommands.h"
 
-#include "CFramePacker.h"
-#include "DataExchange.h"
+#include "UpgradeWriter.h"
 
 #include <QCoreApplication>
 
@@ -11,9 +9,6 @@
 #include <iterator>
 
 namespace {
-
-using namespace corecmd;
-
 
 std::atomic<int> g_lastError{0};
 std::atomic<int> g_state{0};
@@ -34,11 +29,6 @@ const uint32_t kAreaStarts[] = {
     0x1900000,                                                         // drift coefficients
     0x1B00000,                                                         // no-shutter bases
 };
-
-void be32(uint32_t v, unsigned char* out)
-{
-    writeU32BE(v, out);
-}
 
 } // namespace
 
@@ -72,6 +62,7 @@ QString ModuleInteract::errorText(int code)
     case ErrReload: return QStringLiteral("重新导入对应标定数据到内存失败");
     case ErrTooLarge: return QStringLiteral("数据超出目标存储区域，未写入");
     case ErrBadRegion: return QStringLiteral("目标存储区域无效，未写入");
+    case ErrSource: return QStringLiteral("待写入的数据无法读取，未写入");
     default: return QString();
     }
 }
@@ -122,23 +113,15 @@ QString ModuleInteract::lastErrorText() const
     return errorText(g_lastError.load());
 }
 
-bool ModuleInteract::fail(int code)
-{
-    g_lastError = code;
-    // Leave upgrade mode whatever failed; a failing exit overrides the code.
-    exitUpgradeMode();
-    return false;
-}
-
 bool ModuleInteract::enterUpgradeMode()
 {
-    DataExchange* dx = DataExchange::instance();
-    if (!dx->writeRegister(kEnterRegister, 1)) {
+    const int code = enterUpgradeSteps();
+    if (code == ErrEnter) {
         g_lastError = ErrEnter;
         return false;
     }
     g_state = StateEntered;
-    if (!dx->writeRegister(kConfirmRegister, 1)) {
+    if (code == ErrConfirm) {
         g_lastError = ErrConfirm;
         return false;
     }
@@ -148,7 +131,7 @@ bool ModuleInteract::enterUpgradeMode()
 
 bool ModuleInteract::exitUpgradeMode()
 {
-    if (!DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0)) {
+    if (!sendExitStep()) {
         g_lastError = ErrExit;
         return false;
     }
@@ -180,46 +163,34 @@ bool ModuleInteract::writeBlocksAt(uint32_t address, int mode, const unsigned ch
 {
     if (!data || size <= 0)
         return false;
-    if (!fitsArea(address, size)) {
-        // Refused before upgrade mode: the next area must not be overwritten.
-        g_lastError = ErrTooLarge;
-        return false;
-    }
-    if (!beginUpgrade(0))
-        return false;
 
-    DataExchange* dx = DataExchange::instance();
-    unsigned char word[4];
-    be32(address, word);
-    if (!dx->writeBlock(kCmdAddress, word, 4))
-        return fail(ErrAddress);
-    g_state = StateAddressSent;
-    be32(uint32_t(size), word);
-    if (!dx->writeBlock(kCmdSize, word, 4))
-        return fail(ErrSize);
-    g_state = StateSizeSent;
-
-    const int blocks = (size + kBlockSize - 1) / kBlockSize;
-    emit signalFileHasWriteBlocks(0);
-    for (int k = 0; k < blocks; ++k) {
-        const int offset = k * kBlockSize;
-        const int n = std::min(kBlockSize, size - offset);
-        if (!dx->writeBlock(kCmdData, data + offset, n))
-            return fail(ErrBlock);
-        g_state = StateBlockWritten;
-        emit signalFileHasWriteBlocks(int((qint64(k) + 1) * 100 / blocks));
-    }
-    if (!dx->writeBlock(kCmdEnd, nullptr, 0))
-        return fail(ErrEnd);
-    g_state = StateEndSent;
-    if (mode == 1) {
-        const unsigned char one = 1;
-        if (!dx->writeBlock(kCmdReload, &one, 1))
-            return fail(ErrReload);
-        g_state = StateReloadSent;
-    }
-    // The data is in flash once the end is acknowledged; a failing exit is kept as
-    // the last error for the caller to mention but does not undo the write.
-    exitUpgradeMode();
-    return true;
+    // The routine tells nobody; its callers show lastErrorText() themselves.
+    class Silent : public TransferContext {
+    public:
+        void message(const QString&, const QString&) override {}
+    } ctx;
+    UpgradeOptions options;
+    options.finalEmptyBlock = false;
+    options.reload = mode == 1;
+    options.exitFailureFails = false; // the data is in flash once the end is acknowledged
+    options.tellFailures = false;
+    options.progress = [this](int percent) { emit signalFileHasWriteBlocks(percent); };
+    options.stepDone = [](UpgradeStep step) {
+        switch (step) {
+        case UpgradeStep::Enter: g_state = StateEntered; break;
+        case UpgradeStep::Confirm: g_state = StateConfirmed; break;
+        case UpgradeStep::Address: g_state = StateAddressSent; break;
+        case UpgradeStep::Size: g_state = StateSizeSent; break;
+        case UpgradeStep::Block: g_state = StateBlockWritten; break;
+        case UpgradeStep::End: g_state = StateEndSent; break;
+        case UpgradeStep::Reload: g_state = StateReloadSent; break;
+        case UpgradeStep::Exit: g_state = StateIdle; break;
+        default: break;
+        }
+    };
+    MemorySource source(data, size);
+    const UpgradeResult r = writeUpgrade(ctx, address, source, options);
+    if (r.code != 0)
+        g_lastError = r.code;
+    return r.ok;
 }

@@ -5,11 +5,10 @@
 
 #include <cstdint>
 
-// The upgrade-mode write into the core's flash: enter and confirm upgrade mode, send
-// the target address and the size, 1000-byte data blocks, end, optional reload of the
-// calibration data, exit. Every step must be acknowledged with 1; after a failing
-// step the core is sent the exit command so that it never stays in upgrade mode.
-// Failures are kept as a process-wide last error (-1 .. -10) with a text for it.
+// The upgrade-mode routine with numeric codes: the one writer (UpgradeWriter.h) over
+// bytes in memory, without the final empty block, telling nobody. Failures are kept as
+// a process-wide last error (-1 .. -11) with a text for it, progress goes out as
+// signalFileHasWriteBlocks. Also the flash map: regions and area bounds.
 class ModuleInteract : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +24,7 @@ public:
         ErrReload = -8,
         ErrTooLarge = -9,   // the data would run into the next flash area
         ErrBadRegion = -10, // no such target region
+        ErrSource = -11,    // the bytes to write could not be read (file missing, empty, short)
     };
     // Progress of the current sequence; informational only.
     enum StepState {
@@ -72,5 +72,4 @@ signals:
 
 private:
     ModuleInteract();
-    bool fail(int code);
 };
