@@ -31,7 +31,7 @@ bool frameMean(const uint16_t* pixels, size_t size, int width, int height, doubl
 bool accumulateWindow(const uint16_t* pixels, size_t size, int width, int height, int x, int y,
                       int sums[kWindowCells], int* maxIndex, int* minIndex)
 {
-    if (!pixels || !sums || width <= 0 || height <= 0)
+    if (!pixels || !sums || size == 0 || width <= 0 || height <= 0)
         return false;
     const int half = kWindowSide / 2;
     int maxI = -1, minI = -1;
