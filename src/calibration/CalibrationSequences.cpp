@@ -9,6 +9,7 @@
 #include "CTwoPointNuc.h"
 #include "DataExchange.h"
 #include "Pace.h"
+#include "PixelMath.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -119,18 +120,16 @@ bool newestFrameMean(const CFindFrame* frames, const QSize& coreSize, int* mean)
 {
     if (!frames || !mean || coreSize.isEmpty())
         return false;
-    uint64_t sum = 0;
-    uint64_t n = uint64_t(coreSize.width()) * uint64_t(coreSize.height());
-    const bool have = frames->ReadFrame([&](const uint16_t* frame, int width, int height) {
-        const uint64_t words = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
-        if (words < n)
-            n = words;
-        for (uint64_t i = 0; i < n; ++i)
-            sum += frame[i];
+    // The core's geometry, never past the words of the frame the stream carried.
+    double exact = 0;
+    bool have = false;
+    frames->ReadFrame([&](const uint16_t* frame, int width, int height) {
+        const size_t words = size_t(std::max(width, 0)) * size_t(std::max(height, 0));
+        have = pixelmath::frameMean(frame, words, coreSize.width(), coreSize.height(), &exact);
     });
-    if (!have || n == 0)
+    if (!have)
         return false;
-    *mean = int(sum / n);
+    *mean = int(exact);
     return true;
 }
 

@@ -184,6 +184,12 @@ void DetectPageWidget::connectSignals()
 void DetectPageWidget::setNetConnect(CNetConnect* pNet)
 {
     m_pNet = pNet;
+    setFrameSource(pNet);
+}
+
+void DetectPageWidget::setFrameSource(IFrameSource* pFrames)
+{
+    m_pFrames = pFrames;
 }
 
 void DetectPageWidget::setSensorId(const QString& strSensorId)
@@ -218,7 +224,7 @@ bool DetectPageWidget::isPageTimerPending() const
 void DetectPageWidget::OnPageTimer()
 {
     int nMean = 0;
-    CFindFrame* frames = m_pNet ? m_pNet->FrameBuffer() : nullptr;
+    CFindFrame* frames = m_pFrames ? m_pFrames->FrameBuffer() : nullptr;
     if (!frames || !newestFrameMean(frames, CameraInfoDataManager::instance()->frameSize(), &nMean))
         nMean = 0;
     m_nFrameMean = nMean;
@@ -300,7 +306,7 @@ void DetectPageWidget::setSteps(QPushButton* pFinished, QPushButton* pNext)
 
 bool DetectPageWidget::captureFrames(int nKind, int nBase)
 {
-    CFindFrame* frames = m_pNet ? m_pNet->FrameBuffer() : nullptr;
+    CFindFrame* frames = m_pFrames ? m_pFrames->FrameBuffer() : nullptr;
     if (!frames)
         return false;
     const CalibrationTree t = tree();
@@ -335,12 +341,12 @@ void DetectPageWidget::captureSet(bool bHigh)
         runCoreStep(kOneKeyRegister, bHigh ? 2 : 1, [this, pThis, pNext] { setSteps(pThis, pNext); });
         return;
     }
-    if (!m_pNet)
+    if (!m_pFrames)
         return;
     const int n = readCaptureCount();
     if (n == 0)
         return;
-    CFindFrame* frames = m_pNet->FrameBuffer();
+    CFindFrame* frames = m_pFrames->FrameBuffer();
     const QString strDir = tree().rawDir(tecIndex() + 1, bHigh);
     auto result = std::make_shared<FrameWriteResult>();
 

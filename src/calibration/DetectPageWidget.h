@@ -9,6 +9,7 @@
 #include <memory>
 
 class CNetConnect;
+class IFrameSource;
 class CPixelDetector;
 class CTwoPointNuc;
 class DeviceTaskContext;
@@ -40,8 +41,12 @@ public:
     explicit DetectPageWidget(QWidget* parent = nullptr);
     ~DetectPageWidget() override;
 
+    // The logged-in link (stream control, login); it is also the frame source.
     void setNetConnect(CNetConnect* pNet);
     CNetConnect* netConnect() const { return m_pNet; }
+    // Where the frames come from (null: no stream).
+    void setFrameSource(IFrameSource* pFrames);
+    IFrameSource* frameSource() const { return m_pFrames; }
     void setSensorId(const QString& strSensorId);
     QString sensorId() const { return m_strSensorId; }
     CalibrationTree tree() const { return CalibrationTree(m_strSensorId); }
@@ -110,6 +115,7 @@ private:
     void setSteps(QPushButton* pFinished, QPushButton* pNext);
 
     CNetConnect* m_pNet = nullptr;
+    IFrameSource* m_pFrames = nullptr;
     QString m_strSensorId;
     int m_nWidth = 0;
     int m_nHeight = 0;

@@ -2,6 +2,7 @@
 
 #include "CameraInfoDataManager.h"
 #include "Pace.h"
+#include "PixelMath.h"
 #include "StreamPacket.h"
 
 #include <algorithm>
@@ -278,14 +279,7 @@ bool CFindFrame::HasFrame() const
 bool CFindFrame::ImageMean(double* mean) const
 {
     std::lock_guard<std::mutex> lock(m_frameLock);
-    if (!m_frame || m_frameSeq == 0 || !mean)
-        return false;
-    const size_t n = size_t(m_frameW) * size_t(m_frameH - sp::kInfoRows);
-    uint64_t sum = 0;
-    for (size_t i = 0; i < n; ++i)
-        sum += m_frame[i];
-    *mean = n ? double(sum) / double(n) : 0.0;
-    return true;
+    return m_frame && m_frameSeq > 0 && pixelmath::frameMean(m_frame.get(), size_t(m_frameW) * size_t(m_frameH), m_frameW, m_frameH - sp::kInfoRows, mean);
 }
 
 QSize CFindFrame::FrameSize() const

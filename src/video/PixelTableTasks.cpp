@@ -167,61 +167,11 @@ bool captureImage(TransferContext& ctx, CFindFrame* frames, Image* image)
     return true;
 }
 
-bool autoDetectV10(TransferContext& ctx, const CPixelDetector& detector, const Image& image,
-                   const std::vector<Point>& marks, const QString& sensorId, std::vector<Point>* added)
+bool autoDetect(TransferContext& ctx, Solution solution, const CPixelDetector& detector, const Image& image,
+                const std::vector<Point>& marks, const QString& sensorId, std::vector<Point>* added, int* found)
 {
-    if (!added)
-        return false;
-    added->clear();
-    const int w = image.width, h = image.height;
-    if (refuseSize(ctx, w, h))
-        return false;
-    if (image.pixels.size() < size_t(w) * size_t(h))
-        return false;
-    ctx.setStatus(QStringLiteral("正在检测坏点..."));
-    std::vector<Point> bad;
-    std::vector<uint8_t> map;
-    std::vector<uint8_t> records;
-    try {
-        detector.DetectV10(image.pixels.data(), w, h, &bad);
-        // The marks already on the page and the new finds, each pixel once.
-        CPixelDetector::MapFromPoints(marks, w, h, &map);
-        for (const Point& p : bad) {
-            uint8_t& m = map[size_t(p.y) * size_t(w) + size_t(p.x)];
-            if (!m) {
-                m = 1;
-                added->push_back(p);
-            }
-        }
-        if (!CPixelDetector::EncodeMap(map.data(), w, h, &records)) {
-            tableFailed(ctx);
-            return false;
-        }
-    } catch (const std::bad_alloc&) {
-        tableFailed(ctx);
-        return false;
-    }
-    ctx.setProgress(30);
-
-    const CalibrationTree tree(sensorId);
-    QByteArray core;
-    if (!makePixelDir(ctx, tree) || !readCoreTable(ctx, tree, w, h, 30, 90, &core))
-        return false;
-    ctx.setStatus(QStringLiteral("正在生成坏点表..."));
-    std::vector<uint8_t> merged;
-    const std::vector<CPixelDetector::Block> blocks = {
-        {reinterpret_cast<const uint8_t*>(core.constData()), size_t(core.size())},
-        {records.data(), records.size()}};
-    if (!CPixelDetector::MergeTables(blocks, w, h, &merged)) {
-        tableFailed(ctx);
-        return false;
-    }
-    return saveAndAnnounce(ctx, tree, merged, QStringLiteral("自动检测完成"));
-}
-
-bool autoDetectV20(TransferContext& ctx, const CPixelDetector& detector, const Image& image,
-                   const QString& sensorId, int* found)
-{
+    if (added)
+        added->clear();
     if (found)
         *found = 0;
     const int w = image.width, h = image.height;
@@ -229,27 +179,73 @@ bool autoDetectV20(TransferContext& ctx, const CPixelDetector& detector, const I
         return false;
     if (image.pixels.size() < size_t(w) * size_t(h))
         return false;
-    const CalibrationTree tree(sensorId);
-    QByteArray core;
-    if (!makePixelDir(ctx, tree) || !readCoreTable(ctx, tree, w, h, 10, 80, &core))
-        return false;
-    ctx.setStatus(QStringLiteral("正在检测坏点..."));
+    const bool bV10 = solution == Solution::V10;
     std::vector<uint8_t> map;
     std::vector<uint8_t> records;
-    try {
-        map.assign(size_t(w) * size_t(h), 0);
-        CPixelDetector::DecodeTable(reinterpret_cast<const uint8_t*>(core.constData()), size_t(core.size()), w, h,
-                                    map.data());
-        detector.DetectV20(image.pixels.data(), w, h, map.data(), found);
-        if (!CPixelDetector::EncodeMap(map.data(), w, h, &records)) {
+    if (bV10) {
+        // Local mean needs nothing from the core: what it finds is known before the
+        // slow read-back, and reaches the page even when that fails.
+        ctx.setStatus(QStringLiteral("正在检测坏点..."));
+        std::vector<Point> bad;
+        int nAdded = 0;
+        try {
+            detector.DetectV10(image.pixels.data(), w, h, &bad);
+            // The marks already on the page and the new finds, each pixel once.
+            CPixelDetector::MapFromPoints(marks, w, h, &map);
+            for (const Point& p : bad) {
+                uint8_t& m = map[size_t(p.y) * size_t(w) + size_t(p.x)];
+                if (!m) {
+                    m = 1;
+                    ++nAdded;
+                    if (added)
+                        added->push_back(p);
+                }
+            }
+            if (!CPixelDetector::EncodeMap(map.data(), w, h, &records)) {
+                tableFailed(ctx);
+                return false;
+            }
+        } catch (const std::bad_alloc&) {
             tableFailed(ctx);
             return false;
         }
-    } catch (const std::bad_alloc&) {
-        tableFailed(ctx);
-        return false;
+        if (found)
+            *found = nAdded;
+        ctx.setProgress(30);
     }
-    return saveAndAnnounce(ctx, tree, records, QStringLiteral("自动检测完成"));
+
+    const CalibrationTree tree(sensorId);
+    QByteArray core;
+    if (!makePixelDir(ctx, tree) || !readCoreTable(ctx, tree, w, h, bV10 ? 30 : 10, bV10 ? 90 : 80, &core))
+        return false;
+    std::vector<uint8_t> table;
+    if (bV10) {
+        ctx.setStatus(QStringLiteral("正在生成坏点表..."));
+        const std::vector<CPixelDetector::Block> blocks = {
+            {reinterpret_cast<const uint8_t*>(core.constData()), size_t(core.size())},
+            {records.data(), records.size()}};
+        if (!CPixelDetector::MergeTables(blocks, w, h, &table)) {
+            tableFailed(ctx);
+            return false;
+        }
+    } else {
+        // The core's table seeds the map: what the core corrects is not found again.
+        ctx.setStatus(QStringLiteral("正在检测坏点..."));
+        try {
+            map.assign(size_t(w) * size_t(h), 0);
+            CPixelDetector::DecodeTable(reinterpret_cast<const uint8_t*>(core.constData()), size_t(core.size()), w,
+                                        h, map.data());
+            detector.DetectV20(image.pixels.data(), w, h, map.data(), found);
+            if (!CPixelDetector::EncodeMap(map.data(), w, h, &table)) {
+                tableFailed(ctx);
+                return false;
+            }
+        } catch (const std::bad_alloc&) {
+            tableFailed(ctx);
+            return false;
+        }
+    }
+    return saveAndAnnounce(ctx, tree, table, QStringLiteral("自动检测完成"));
 }
 
 bool createTable(TransferContext& ctx, const std::vector<Point>& marks, int width, int height,

@@ -41,18 +41,16 @@ QString unsupportedSizeText(int width, int height);
 // captured image. False (reported) when no frame arrives or the size is refused.
 bool captureImage(TransferContext& ctx, CFindFrame* frames, Image* image);
 
-// V10: local-mean detection on `image`; the bad map of the marks plus what was
-// found, merged with the core's table (read back into the table file first), is
-// written to the table file. `added` gets the found pixels that were not marked yet,
-// in scan order, as soon as the detection has run (also when a later step fails).
-bool autoDetectV10(TransferContext& ctx, const CPixelDetector& detector, const Image& image,
-                   const std::vector<Point>& marks, const QString& sensorId, std::vector<Point>* added);
-
-// V20: the core's table (read back into the table file) seeds the bad map; the
-// local-median detection on `image` adds to it; the whole map becomes the table file.
-// `found` gets the number of pixels the detection added.
-bool autoDetectV20(TransferContext& ctx, const CPixelDetector& detector, const Image& image,
-                   const QString& sensorId, int* found = nullptr);
+// Automatic detection on `image` with the chosen detector; the table it leaves holds
+// the core's own table (read back into the table file first) plus what was found.
+// V10 (local mean): the marks join the found pixels; `added` gets the found pixels
+// that were not marked yet, in scan order, as soon as the detection has run (also
+// when a later step fails). V20 (local median): the core's table seeds the bad map
+// and the marks are not used; `added` stays empty. `found` gets the number of pixels
+// the detection added. Both outputs may be null.
+bool autoDetect(TransferContext& ctx, Solution solution, const CPixelDetector& detector, const Image& image,
+                const std::vector<Point>& marks, const QString& sensorId, std::vector<Point>* added = nullptr,
+                int* found = nullptr);
 
 // The marks merged into the local table ("FinalPixel.bin", else "FinalPixel.bak");
 // without either the operator is told to run a detection first and nothing is written.

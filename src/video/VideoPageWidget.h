@@ -1,40 +1,28 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPoint>
 #include <QString>
 #include <QVector>
 #include <QWidget>
 
-#include <functional>
-#include <memory>
-#include <vector>
-
 class CCursorWriter;
-class CPixelDetector;
 class CNetConnect;
 class DetectPageWidget;
-class DeviceTaskContext;
-class QCheckBox;
-class QComboBox;
-class QGridLayout;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QScrollArea;
+class IFrameSource;
 class QSignPixelWidget;
-class QSlider;
-class QTableWidget;
 class QTabWidget;
-class QTimer;
+class VideoDisplayPanel;
+class VideoMarkPanel;
+class VideoPixelToolsPanel;
+class VideoStatusPanel;
 
 // Page 3 "标定": the live picture of a networked camera with its AGC, the sampling
 // rectangles and the status panel; manual bad-pixel marking on the picture and the
 // core's own crosshair with the 5 x 5 neighbourhood of its cursor; the bad-pixel
 // table tools (automatic detection, table from the marks, reset, send, shutter
 // correction), which run on the device runner with the page disabled. The main window
-// hands it the sensor ID, the calibration page and, when the stream starts, the link.
+// hands it the sensor ID, the calibration page, the frame source and the link whose
+// stream it shows. The page only places its panels and passes these on.
 class VideoPageWidget : public QWidget {
     Q_OBJECT
 public:
@@ -47,7 +35,12 @@ public:
     QString sensorId() const { return m_strSensorId; }
     void setDetectPage(DetectPageWidget* pDetect);
     DetectPageWidget* detectPage() const { return m_pDetect; }
-    // The link whose stream the page shows (null: no stream).
+    // Where the picture, the marks' grey values and the cursor grid come from (null:
+    // no stream).
+    void setFrameSource(IFrameSource* pFrames);
+    IFrameSource* frameSource() const { return m_pFrames; }
+    // The link whose stream the page shows and stops (null: no stream); the link is
+    // also the page's frame source.
     void setNetConnect(CNetConnect* pNet);
     CNetConnect* netConnect() const { return m_pNet; }
 
@@ -61,14 +54,14 @@ public:
     void stopStream();
 
     // For tests and the screenshot.
-    QSignPixelWidget* pictureSurface() const { return m_pSignPixel; }
-    QVector<QPoint> marks() const { return m_marks; }
+    QSignPixelWidget* pictureSurface() const;
+    QVector<QPoint> marks() const;
     QString valueText(int index) const; // status values in caption order
     QString meanText() const;
     QString gridText(int cell) const;
     QString gridStyle(int cell) const;
     bool gridVisible() const;
-    CCursorWriter* cursorWriter() const { return m_pCursor; }
+    CCursorWriter* cursorWriter() const;
 
 public slots:
     void OnPageTimer();
@@ -94,69 +87,18 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private slots:
-    void OnCursorDone(int nOp, bool bOk);
 
 private:
-    void setupUi();
-    void loadRectSettings();
-    void applyRects();
-    void resetValueLabels();
-    void updateStatusPanel();
-    bool cursorLinkUsable(bool bReport);
-    void setupPixelTools(QWidget* grpPixel);
-    bool readThresholdEdits(int* nHigh, int* nLow);
-    bool checkTableTarget();
-    bool runPixelTask(const std::function<bool(DeviceTaskContext&)>& task, const std::function<void(bool)>& done);
-    // Detected pixels join the mark list, the overlay and the table (grey values
-    // from the image they were found in).
-    void appendMarks(const std::vector<QPoint>& points, const std::vector<uint16_t>& image, int nWidth);
+    void onFrameTick();
 
     QString m_strSensorId;
     DetectPageWidget* m_pDetect = nullptr;
+    IFrameSource* m_pFrames = nullptr;
     CNetConnect* m_pNet = nullptr;
-    QTimer* m_pStartDelay = nullptr;
-    QTimer* m_pPageTimer = nullptr;
-    CCursorWriter* m_pCursor = nullptr;
 
-    QScrollArea* m_pScrPicture = nullptr;
-    QSignPixelWidget* m_pSignPixel = nullptr;
-    QLabel* m_pLabStream = nullptr;
-    QLabel* m_pLabMean = nullptr;
-    QLabel* m_pLabValues[kValueLabels] = {};
-    QComboBox* m_pCmbAgc = nullptr;
-    QLineEdit* m_pEdtRectSize = nullptr;
-    QSlider* m_pSldHighH = nullptr;
-    QSlider* m_pSldHighV = nullptr;
-    QSlider* m_pSldLowH = nullptr;
-    QSlider* m_pSldLowV = nullptr;
-    QPushButton* m_pBtnModifyRect = nullptr;
-    QCheckBox* m_pChkSignPixel = nullptr;
-    QPushButton* m_pBtnRevoke = nullptr;
-    QComboBox* m_pCmbEnlargeTimes = nullptr;
-    QPushButton* m_pBtnLoadCross = nullptr;
-    QPushButton* m_pBtnDisCross = nullptr;
-    QTableWidget* m_pTabPixel = nullptr;
-    QLabel* m_pLabHelp = nullptr;
-    QWidget* m_pWgtGrid = nullptr;
-    QLabel* m_pLabGrid[25] = {};
+    VideoDisplayPanel* m_pDisplay = nullptr;
+    VideoStatusPanel* m_pStatus = nullptr;
+    VideoMarkPanel* m_pMark = nullptr;
+    VideoPixelToolsPanel* m_pPixelTools = nullptr;
     QTabWidget* m_pTabTools = nullptr;
-    QLineEdit* m_pEdtHThrd = nullptr;
-    QLineEdit* m_pEdtLThrd = nullptr;
-    QComboBox* m_pCmbSolution = nullptr;
-    QPushButton* m_pBtnAutoDetect = nullptr;
-    QPushButton* m_pBtnCreatePixel = nullptr;
-    QPushButton* m_pBtnReSet = nullptr;
-    QPushButton* m_pBtnSendPixel = nullptr;
-    QPushButton* m_pBtnShutterCorrect = nullptr;
-    QProgressBar* m_pPrgPixel = nullptr;
-
-    int m_nAgcMode = 1;
-    int m_nRectSize = 4;
-    QVector<QPoint> m_marks;
-    bool m_bEnterPending = false;
-    QElapsedTimer m_crossRefresh;
-    std::unique_ptr<CPixelDetector> m_pDetector; // created on first use
 };

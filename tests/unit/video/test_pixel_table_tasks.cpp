@@ -155,8 +155,8 @@ TEST_F(LocalTable, OversizedFramesAreRefusedBeforeAnyFileWork)
     big.height = 1441;
     big.pixels.assign(size_t(big.width) * size_t(big.height), 100);
     std::vector<Point> added;
-    EXPECT_FALSE(PixelTableTasks::autoDetectV10(ctx, CPixelDetector(), big, {}, id, &added));
-    EXPECT_FALSE(PixelTableTasks::autoDetectV20(ctx, CPixelDetector(), big, id));
+    for (const auto solution : {PixelTableTasks::Solution::V10, PixelTableTasks::Solution::V20})
+        EXPECT_FALSE(PixelTableTasks::autoDetect(ctx, solution, CPixelDetector(), big, {}, id, &added));
     ASSERT_EQ(ctx.messages.size(), 4);
     for (const QString& m : ctx.messages)
         EXPECT_TRUE(m.startsWith(QStringLiteral("错误|图像尺寸"))) << m.toStdString();
@@ -252,7 +252,7 @@ TEST_F(LiveDetect, V10FindsTheDeadAndHotPixelsAndKeepsTheCoresTable)
     const std::vector<Point> marks = {{firstHot.first, firstHot.second}, {200, 100}};
 
     std::vector<Point> added;
-    ASSERT_TRUE(PixelTableTasks::autoDetectV10(ctx, detector, image, marks, id, &added))
+    ASSERT_TRUE(PixelTableTasks::autoDetect(ctx, PixelTableTasks::Solution::V10, detector, image, marks, id, &added))
         << ctx.messages.join('\n').toStdString();
     EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|自动检测完成")});
     PixelSet found;
@@ -284,7 +284,7 @@ TEST_F(LiveDetect, V20StartsFromTheCoresTable)
     giveCoreTable(core);
     const PixelTableTasks::Image image = capture();
     int found = -1;
-    ASSERT_TRUE(PixelTableTasks::autoDetectV20(ctx, detector, image, id, &found))
+    ASSERT_TRUE(PixelTableTasks::autoDetect(ctx, PixelTableTasks::Solution::V20, detector, image, {}, id, nullptr, &found))
         << ctx.messages.join('\n').toStdString();
     EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|自动检测完成")});
     const PixelSet truth = defects();
@@ -301,7 +301,15 @@ TEST_F(LiveDetect, CaptureEndsWithAMessageWhenNoFrameComes)
     PixelTableTasks::Image image;
     EXPECT_FALSE(PixelTableTasks::captureImage(ctx, nullptr, &image));
     net.StopStream();
-    Pace::sleepMs(50000); // let the last packets in flight land first
+    // The last packets in flight land first: the count stands still for a while.
+    quint64 last = net.FrameBuffer()->FrameCount();
+    int still = 0;
+    ASSERT_TRUE(irtest::waitFor([&] {
+        const quint64 now = net.FrameBuffer()->FrameCount();
+        still = now == last ? still + 1 : 0;
+        last = now;
+        return still >= 200;
+    }, 10000));
     net.FrameBuffer()->SetCaptureStallMs(200);
     EXPECT_FALSE(PixelTableTasks::captureImage(ctx, net.FrameBuffer(), &image));
     EXPECT_EQ(ctx.messages, (QStringList{QStringLiteral("提示|未取流, 请先开启取流!"),

@@ -1,33 +1,29 @@
-// The video page's bad-pixel table tools: detection thresholds and detector choice,
-// automatic detection, the table from the marks, reset, send and shutter correction.
-// Each runs on the device runner with the page disabled; the work itself is in
-// PixelTableTasks.
-#include "VideoPageWidget.h"
-
-#include "DetectPageWidget.h"
+#include "VideoPixelToolsPanel.h"
 
 #include "CCursorWriter.h"
 #include "CDevice.h"
 #include "CFindFrame.h"
-#include "CNetConnect.h"
 #include "CPageTransferContext.h"
 #include "CPixelDetector.h"
-#include "CVideoRender.h"
 #include "CalibrationTree.h"
 #include "CoreTableTransfer.h"
 #include "CustomMessageBox.h"
 #include "DataExchange.h"
+#include "DetectPageWidget.h"
 #include "DeviceRunner.h"
+#include "IFrameSource.h"
 #include "PixelTableTasks.h"
-#include "QSignPixelWidget.h"
 #include "SettingsStore.h"
 #include "SkinControls.h"
+#include "VideoMarkPanel.h"
 
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 
 #include <memory>
 
@@ -42,8 +38,12 @@ constexpr int kRegShutterCorrect = 0x7003;
 
 } // namespace
 
-void VideoPageWidget::setupPixelTools(QWidget* grpPixel)
+VideoPixelToolsPanel::VideoPixelToolsPanel(QWidget* pPage, VideoMarkPanel* pMarks, QWidget* parent)
+    : QWidget(parent)
+    , m_pPage(pPage)
+    , m_pMarks(pMarks)
 {
+    QWidget* grpPixel = this;
     int nHigh = 0, nLow = 0;
     SettingsStore::readThresholds(&nHigh, &nLow);
     // A key that was never written reads 0, which no detection could use.
@@ -100,9 +100,17 @@ void VideoPageWidget::setupPixelTools(QWidget* grpPixel)
     grid->addWidget(m_pBtnShutterCorrect, 2, 2);
     grid->addWidget(m_pPrgPixel, 3, 0, 1, 3);
     grid->setRowStretch(4, 1);
+
+    connect(m_pBtnAutoDetect, &QPushButton::clicked, this, &VideoPixelToolsPanel::On_BtnAutoDetect);
+    connect(m_pBtnCreatePixel, &QPushButton::clicked, this, &VideoPixelToolsPanel::On_CreatePixel);
+    connect(m_pBtnReSet, &QPushButton::clicked, this, &VideoPixelToolsPanel::On_ReSet);
+    connect(m_pBtnSendPixel, &QPushButton::clicked, this, &VideoPixelToolsPanel::On_BtnSendPixel);
+    connect(m_pBtnShutterCorrect, &QPushButton::clicked, this, &VideoPixelToolsPanel::On_ShutterCorrect);
 }
 
-bool VideoPageWidget::readThresholdEdits(int* nHigh, int* nLow)
+VideoPixelToolsPanel::~VideoPixelToolsPanel() = default;
+
+bool VideoPixelToolsPanel::readThresholdEdits(int* nHigh, int* nLow)
 {
     bool okHigh = false, okLow = false;
     *nHigh = m_pEdtHThrd->text().trimmed().toInt(&okHigh);
@@ -116,7 +124,7 @@ bool VideoPageWidget::readThresholdEdits(int* nHigh, int* nLow)
 
 // The table belongs to the identified core's folder; without a sensor ID there is
 // no folder to use.
-bool VideoPageWidget::checkTableTarget()
+bool VideoPixelToolsPanel::checkTableTarget()
 {
     if (!m_strSensorId.trimmed().isEmpty())
         return true;
@@ -124,42 +132,19 @@ bool VideoPageWidget::checkTableTarget()
     return false;
 }
 
-bool VideoPageWidget::runPixelTask(const std::function<bool(DeviceTaskContext&)>& task,
+bool VideoPixelToolsPanel::runPixelTask(const std::function<bool(DeviceTaskContext&)>& task,
                                    const std::function<void(bool)>& done)
 {
     // A cursor write still on its way must not land inside an upgrade-mode sequence.
-    if (!m_pCursor->waitIdle(0)
-        || !DeviceRunner::instance()->run(this, m_pPrgPixel, task, done)) {
+    if (!m_pMarks->cursorWriter()->waitIdle(0)
+        || !DeviceRunner::instance()->run(m_pPage, m_pPrgPixel, task, done)) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("设备正忙, 请稍后再试!"));
         return false;
     }
     return true;
 }
 
-void VideoPageWidget::appendMarks(const std::vector<QPoint>& points, const std::vector<uint16_t>& image, int nWidth)
-{
-    if (points.empty())
-        return;
-    m_pTabPixel->setUpdatesEnabled(false);
-    int row = m_pTabPixel->rowCount();
-    m_pTabPixel->setRowCount(row + int(points.size()));
-    for (const QPoint& pt : points) {
-        m_marks.append(pt);
-        const size_t i = size_t(pt.y()) * size_t(nWidth) + size_t(pt.x());
-        const QString grey = i < image.size() ? QString::number(image[i]) : QStringLiteral("-");
-        m_pTabPixel->setItem(row, 0, new QTableWidgetItem(QString::number(pt.x() + 1)));
-        m_pTabPixel->setItem(row, 1, new QTableWidgetItem(QString::number(pt.y() + 1)));
-        m_pTabPixel->setItem(row, 2, new QTableWidgetItem(grey));
-        ++row;
-    }
-    m_pTabPixel->setUpdatesEnabled(true);
-    m_pTabPixel->scrollToBottom();
-    if (CVideoRender* render = m_pNet ? m_pNet->Render() : nullptr)
-        render->SetMarks(m_marks);
-    m_pSignPixel->update();
-}
-
-void VideoPageWidget::On_BtnAutoDetect()
+void VideoPixelToolsPanel::On_BtnAutoDetect()
 {
     if (!m_pDetector)
         m_pDetector = std::make_unique<CPixelDetector>();
@@ -169,7 +154,7 @@ void VideoPageWidget::On_BtnAutoDetect()
     SettingsStore::writeThresholds(nHigh, nLow);
     m_pDetector->SetThresholds(nHigh, nLow);
 
-    CFindFrame* frames = m_pNet ? m_pNet->FrameBuffer() : nullptr;
+    CFindFrame* frames = m_pFrames ? m_pFrames->FrameBuffer() : nullptr;
     if (!frames) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("未取流, 请先开启取流!"));
         return;
@@ -181,12 +166,12 @@ void VideoPageWidget::On_BtnAutoDetect()
     if (!checkTableTarget())
         return;
 
-    const bool bV10 = PixelTableTasks::solutionFromIndex(m_pCmbSolution->currentIndex()) == PixelTableTasks::Solution::V10;
+    const PixelTableTasks::Solution solution = PixelTableTasks::solutionFromIndex(m_pCmbSolution->currentIndex());
     const CPixelDetector detector = *m_pDetector;
     const QString sensorId = m_strSensorId;
     std::vector<PixelTableTasks::Point> marks;
-    marks.reserve(size_t(m_marks.size()));
-    for (const QPoint& pt : m_marks)
+    marks.reserve(size_t(m_pMarks->marks().size()));
+    for (const QPoint& pt : m_pMarks->marks())
         marks.push_back({pt.x(), pt.y()});
     // Filled on the runner's thread, read on the GUI thread once it has finished.
     struct Outcome {
@@ -194,15 +179,14 @@ void VideoPageWidget::On_BtnAutoDetect()
         std::vector<PixelTableTasks::Point> added;
     };
     auto outcome = std::make_shared<Outcome>();
-    auto task = [frames, detector, sensorId, marks, bV10, outcome](DeviceTaskContext& run) {
+    auto task = [frames, detector, sensorId, marks, solution, outcome](DeviceTaskContext& run) {
         CPageTransferContext ctx(run);
         if (!PixelTableTasks::captureImage(ctx, frames, &outcome->image))
             return false;
-        if (bV10)
-            return PixelTableTasks::autoDetectV10(ctx, detector, outcome->image, marks, sensorId, &outcome->added);
-        return PixelTableTasks::autoDetectV20(ctx, detector, outcome->image, sensorId);
+        return PixelTableTasks::autoDetect(ctx, solution, detector, outcome->image, marks, sensorId,
+                                           &outcome->added);
     };
-    QPointer<VideoPageWidget> self(this);
+    QPointer<VideoMarkPanel> self(m_pMarks);
     runPixelTask(task, [self, outcome](bool) {
         // What V10 found joins the marks even when the core's table could not be read.
         if (!self || outcome->added.empty())
@@ -215,11 +199,11 @@ void VideoPageWidget::On_BtnAutoDetect()
     });
 }
 
-void VideoPageWidget::On_CreatePixel()
+void VideoPixelToolsPanel::On_CreatePixel()
 {
     if (!m_pDetector)
         m_pDetector = std::make_unique<CPixelDetector>();
-    CFindFrame* frames = m_pNet ? m_pNet->FrameBuffer() : nullptr;
+    CFindFrame* frames = m_pFrames ? m_pFrames->FrameBuffer() : nullptr;
     if (!frames) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("未取流, 请先开启取流!"));
         return;
@@ -232,8 +216,8 @@ void VideoPageWidget::On_CreatePixel()
     if (!checkTableTarget())
         return;
     std::vector<PixelTableTasks::Point> marks;
-    marks.reserve(size_t(m_marks.size()));
-    for (const QPoint& pt : m_marks)
+    marks.reserve(size_t(m_pMarks->marks().size()));
+    for (const QPoint& pt : m_pMarks->marks())
         marks.push_back({pt.x(), pt.y()});
     const QString sensorId = m_strSensorId;
     runPixelTask(
@@ -244,7 +228,7 @@ void VideoPageWidget::On_CreatePixel()
         {});
 }
 
-void VideoPageWidget::On_ReSet()
+void VideoPixelToolsPanel::On_ReSet()
 {
     if (!CDevice::Current()) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("未连接任何设备!"));
@@ -258,7 +242,7 @@ void VideoPageWidget::On_ReSet()
         {});
 }
 
-void VideoPageWidget::On_BtnSendPixel()
+void VideoPixelToolsPanel::On_BtnSendPixel()
 {
     if (!CDevice::Current()) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("未连接任何设备!"));
@@ -272,13 +256,13 @@ void VideoPageWidget::On_BtnSendPixel()
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("错误"), QStringLiteral("本地坏点表不存在, 请先进行自动检测"));
         return;
     }
-    if (!m_pCursor->waitIdle(0)) {
+    if (!m_pMarks->cursorWriter()->waitIdle(0)) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("设备正忙, 请稍后再试!"));
         return;
     }
     // The calibration page owns the send; this page is disabled while it runs.
     if (m_pDetect) {
-        m_pDetect->SendPixelTable(this, m_pPrgPixel);
+        m_pDetect->SendPixelTable(m_pPage, m_pPrgPixel);
         return;
     }
     runPixelTask(
@@ -289,7 +273,7 @@ void VideoPageWidget::On_BtnSendPixel()
         {});
 }
 
-void VideoPageWidget::On_ShutterCorrect()
+void VideoPixelToolsPanel::On_ShutterCorrect()
 {
     if (!CDevice::Current()) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("未连接任何设备!"));
