@@ -69,9 +69,6 @@ bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* n
 // most `limitMs` (nominal, through Pace). "操作完成,机芯正常返回!" on success; a core
 // that answers with another value has failed the step (reported at once); silence
 // ends in a time-out message.
-constexpr int kOneKeyRegister = corecmd::kOneKeyRegister;
-constexpr int kCoreBadPixelRegister = corecmd::kBadPixelRegister;
-constexpr int kCoreBadPixelValue = corecmd::kBadPixelDetectValue;
 constexpr int kBadPixelV30Register = 0xF057;
 constexpr double kCoreWaitLimitMs = 120000.0;
 enum class CoreWaitResult { Completed, Refused, TimedOut, Cancelled };

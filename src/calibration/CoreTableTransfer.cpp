@@ -3,7 +3,6 @@
 #include "FileTransfer.h"
 #include "UpgradeWriter.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>

@@ -66,7 +66,7 @@ void DetectPageWidget::OnSendSetReadCmd()
 void DetectPageWidget::OnBtnOneKeyCorrect()
 {
     if (solution() == SolutionCore) {
-        runCoreStep(kOneKeyRegister, tecIndex() + 3,
+        runCoreStep(corecmd::kOneKeyRegister, tecIndex() + 3,
                     [this] { setSteps(m_pBtnOneKeyCorrect, m_pBtnBPDetect_V20); });
         return;
     }
@@ -137,7 +137,7 @@ void DetectPageWidget::OnBtnDetectBP_V20()
 {
     const int nSolution = solution();
     if (nSolution == SolutionCore) {
-        runCoreStep(kCoreBadPixelRegister, kCoreBadPixelValue,
+        runCoreStep(corecmd::kBadPixelRegister, corecmd::kBadPixelDetectValue,
                     [this] { setSteps(m_pBtnBPDetect_V20, m_pBtnGetLowT); });
         return;
     }

@@ -338,7 +338,7 @@ void DetectPageWidget::captureSet(bool bHigh)
     QPushButton* pThis = bHigh ? m_pBtnGetHighT : m_pBtnGetLowT;
     QPushButton* pNext = bHigh ? m_pBtnOneKeyCorrect : m_pBtnGetHighT;
     if (solution() == SolutionCore) {
-        runCoreStep(kOneKeyRegister, bHigh ? 2 : 1, [this, pThis, pNext] { setSteps(pThis, pNext); });
+        runCoreStep(corecmd::kOneKeyRegister, bHigh ? 2 : 1, [this, pThis, pNext] { setSteps(pThis, pNext); });
         return;
     }
     if (!m_pFrames)

@@ -2,7 +2,6 @@
 
 #include "CameraInfoDataManager.h"
 #include "CameraInfoDataManager_p.h"
-#include "CoreCommands.h"
 #include "DataExchange.h"
 #include "Pace.h"
 
@@ -13,8 +12,8 @@
 
 namespace {
 
-constexpr int kSensorIdHighReg = corecmd::kSensorIdHighRegister;
-constexpr int kSensorIdLowReg = corecmd::kSensorIdLowRegister;
+constexpr int kSensorIdHighReg = 0xF0E3;
+constexpr int kSensorIdLowReg = 0xF0E4;
 constexpr int kSoftwareVerReg = 0xF031;
 constexpr int kSoftwareDateReg = 0xF032;
 constexpr int kFpgaVerReg = 0xF033;

@@ -28,15 +28,9 @@ constexpr int kOneKeyConfigRegister = 0xF021;
 constexpr int kAutoCorrectionRegister = 0xF029;
 
 // The core's own calibration: one-key 0xF023 (1 low, 2 high, 3..6 gains of TEC 1..4)
-// and 0xF03D (0xD3 its own bad-pixel detection, 15 cursor mode).
+// and 0xF03D (0xD3 its own bad-pixel detection; the cursor uses it too).
 constexpr int kOneKeyRegister = 0xF023;
 constexpr int kBadPixelRegister = 0xF03D;
 constexpr int kBadPixelDetectValue = 0xD3;
-constexpr int kCursorModeValue = 15;
-constexpr int kCrossShowRegister = 0x7012; // 2: crosshair shown, 1: hidden
-
-// Identification: the two halves of the sensor ID.
-constexpr int kSensorIdHighRegister = 0xF0E3;
-constexpr int kSensorIdLowRegister = 0xF0E4;
 
 } // namespace corecmd

@@ -119,8 +119,6 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
     if (!source.open())
         return refuse(UpgradeStep::Open, ModuleInteract::ErrSource, t.open);
     const qint64 size = source.size();
-    if (size < 0)
-        return refuse(UpgradeStep::Open, ModuleInteract::ErrSource, t.open);
     if (size == 0 && !m_opt.allowEmpty)
         return refuse(UpgradeStep::Empty, ModuleInteract::ErrSource, t.empty);
     // Refused before upgrade mode: the next area must not be overwritten.

@@ -61,7 +61,7 @@ private:
 };
 
 enum class UpgradeStep {
-    None, Open, Empty, TooLarge, Enter, Confirm, Pause, Address, Size, Block, End, Reload, Exit,
+    None, Open, Empty, TooLarge, Enter, Confirm, Address, Size, Block, End, Reload, Exit,
 };
 
 // What the operator is told when a step fails (title "提示"). An empty text fails the

@@ -6,7 +6,9 @@
 #include <chrono>
 
 namespace {
-// Core registers of the cursor.
+// Core registers of the cursor (0xF03D is shared with the core's own detection).
+constexpr int kCursorModeValue = 15;
+constexpr int kRegCrossShow = 0x7012; // 2: crosshair shown, 1: hidden
 constexpr int kShortCursorPos = 0x33;  // (x << 16) + y
 constexpr int kShortCursorCmd = 0x30;  // 13: take as bad, 14: take back
 } // namespace
@@ -53,7 +55,7 @@ bool CCursorWriter::execute(Op op, int x, int y)
     int value = 0;
     switch (op) {
     case EnterMode:
-        return dx->writeRegister(corecmd::kBadPixelRegister, corecmd::kCursorModeValue);
+        return dx->writeRegister(corecmd::kBadPixelRegister, kCursorModeValue);
     case Move:
         value = int((uint32_t(x) << 16) + uint32_t(y & 0xFFFF));
         return dx->writeRegisterSized(kShortCursorPos, &value, 4);
@@ -64,9 +66,9 @@ bool CCursorWriter::execute(Op op, int x, int y)
         value = 14;
         return dx->writeRegisterSized(kShortCursorCmd, &value, 1);
     case ShowCross:
-        return dx->writeRegister(corecmd::kCrossShowRegister, 2);
+        return dx->writeRegister(kRegCrossShow, 2);
     case HideCross:
-        return dx->writeRegister(corecmd::kCrossShowRegister, 1);
+        return dx->writeRegister(kRegCrossShow, 1);
     }
     return false;
 }

@@ -265,7 +265,7 @@ TEST_F(CoreCommand, CoreAnsweringFailureIsReportedAtOnce)
 {
     rig.core().setCompletionDelayMs(5000);
     // Gains of TEC 2 without the two points: the core completes the step with 0.
-    EXPECT_EQ(runCoreCommand(ctx, kOneKeyRegister, 4), CoreWaitResult::Refused);
+    EXPECT_EQ(runCoreCommand(ctx, corecmd::kOneKeyRegister, 4), CoreWaitResult::Refused);
     EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|机芯返回失败,操作未完成!")});
 }
 
@@ -273,7 +273,7 @@ TEST_F(CoreCommand, SilentCoreEndsInATimeOutAndCancelStopsTheWait)
 {
     rig.core().setCompletionDelayMs(-1);
     // 3 s nominal: a few acknowledgement rounds at the test scale.
-    EXPECT_EQ(runCoreCommand(ctx, kCoreBadPixelRegister, kCoreBadPixelValue, 3000.0), CoreWaitResult::TimedOut);
+    EXPECT_EQ(runCoreCommand(ctx, corecmd::kBadPixelRegister, corecmd::kBadPixelDetectValue, 3000.0), CoreWaitResult::TimedOut);
     ASSERT_EQ(ctx.messages.size(), 1);
     EXPECT_TRUE(ctx.messages[0].contains(QStringLiteral("超时"))) << ctx.messages[0].toStdString();
     EXPECT_FALSE(ctx.messages[0].contains(QStringLiteral("正常返回")));
