@@ -9,6 +9,7 @@
 #include "DevnetWire.h"
 #include "NetFront.h"
 #include "Pace.h"
+#include "TestSupport.h"
 #include "devnet.h"
 
 #include <gtest/gtest.h>
@@ -36,18 +37,7 @@ inline Bytes bytes(const char* s)
     return Bytes(s, s + std::strlen(s));
 }
 
-// Polls `pred` with short pauses until it holds or `ms` have passed.
-template <class F>
-bool waitFor(F pred, int ms = 3000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return pred();
-        Pace::sleepMs(100);
-    }
-    return true;
-}
+using irtest::waitFor;
 
 // The camera: NetFront on an ephemeral port, recording what its handlers see.
 struct CameraSide {

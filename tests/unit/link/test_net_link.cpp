@@ -20,17 +20,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-template <class Pred>
-bool waitFor(Pred pred, int ms = 2000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using irtest::waitFor;
 
 // A camera whose serial side records what arrives and answers every register write
 // with an acknowledgement; mailbox tests push chunks through the peer by hand.
