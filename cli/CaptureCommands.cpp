@@ -5,6 +5,7 @@
 #include "CDevice.h"
 #include "CFindFrame.h"
 #include "CNetConnect.h"
+#include "FrameLayoutSource.h"
 #include "Pace.h"
 
 #include <QDir>
@@ -45,6 +46,7 @@ bool prepCapture(Context& c, Action* act)
             c.err << "无法创建文件夹 " << outDir.toStdString() << "\n";
             return int(ExitDevice);
         }
+        net->SetFrameLayout(identifiedLayoutProvider(), identifiedAddInfoSink());
         if (!net->StartStream() || !net->FrameBuffer()) {
             c.err << "开启取流失败\n";
             return int(ExitDevice);

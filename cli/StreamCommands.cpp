@@ -6,6 +6,7 @@
 #include "CDevice.h"
 #include "CFindFrame.h"
 #include "CNetConnect.h"
+#include "FrameLayoutSource.h"
 #include "Pace.h"
 
 #include <QByteArray>
@@ -71,6 +72,7 @@ bool prepRecordStream(Context& c, Action* act)
             else
                 written += size;
         });
+        net->SetFrameLayout(identifiedLayoutProvider(), identifiedAddInfoSink());
         if (!net->StartStream()) {
             net->SetStreamSink({});
             c.err << "开启取流失败\n";

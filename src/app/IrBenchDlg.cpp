@@ -6,6 +6,7 @@
 #include "LinkClosing.h"
 #include "CNetConnect.h"
 #include "CameraInfoDataManager.h"
+#include "FrameLayoutSource.h"
 #include "ComConnectDlg.h"
 #include "ComInfo.h"
 #include "ConfigPageWidget.h"
@@ -416,6 +417,7 @@ void IrBenchDlg::startStreamAndTimers()
     CNetConnect* net = currentNetLink();
     if (!net)
         return;
+    net->SetFrameLayout(identifiedLayoutProvider(), identifiedAddInfoSink());
     net->StartStream();
     m_pVideoPage->setNetConnect(net);
     m_pDetectPage->startPageTimer();

@@ -1,6 +1,7 @@
 #include "CNetConnect.h"
 
 #include "CFindFrame.h"
+#include "CStreamDecoder.h"
 #include "CVideoRender.h"
 #include "devnet.h"
 
@@ -25,6 +26,7 @@ CNetConnect::CNetConnect()
 CNetConnect::~CNetConnect()
 {
     Close();
+    m_decoder.reset();
 }
 
 bool CNetConnect::Login(const NetLoginParams& params)
@@ -125,9 +127,12 @@ void CNetConnect::Close()
         m_playHandle = -1;
     }
     m_playing = false;
+    // No callback runs any more: the decoder can go, the chunk in hand finished.
+    if (CStreamDecoder* decoder = StreamDecoder())
+        decoder->Stop();
     // No more frames will come: a capture waiting for them ends now.
-    if (m_frameBuffer)
-        m_frameBuffer->CancelCapture();
+    if (CFindFrame* frames = FrameBuffer())
+        frames->CancelCapture();
     if (m_loginHandle >= 0) {
         NET_DEV_Logout(m_loginHandle);
         m_loginHandle = -1;
@@ -140,14 +145,31 @@ void CNetConnect::SetStreamSink(StreamSink sink)
     m_sink = std::move(sink);
 }
 
+void CNetConnect::SetFrameLayout(CFindFrame::LayoutProvider provider, CFindFrame::AddInfoSink sink)
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    m_layoutProvider = std::move(provider);
+    m_addInfoSink = std::move(sink);
+    if (m_frameBuffer) {
+        m_frameBuffer->SetLayoutProvider(m_layoutProvider);
+        m_frameBuffer->SetAddInfoSink(m_addInfoSink);
+    }
+}
+
 bool CNetConnect::StartStream()
 {
     {
         std::lock_guard<std::mutex> lock(m_streamLock);
         if (!m_render)
             m_render = std::make_unique<CVideoRender>();
-        if (!m_frameBuffer)
+        if (!m_frameBuffer) {
             m_frameBuffer = std::make_unique<CFindFrame>();
+            m_frameBuffer->SetLayoutProvider(m_layoutProvider);
+            m_frameBuffer->SetAddInfoSink(m_addInfoSink);
+        }
+        if (!m_decoder)
+            m_decoder = std::make_unique<CStreamDecoder>(m_frameBuffer.get(), m_render.get());
+        m_decoder->Start();
     }
     if (m_playHandle >= 0)
         return true;
@@ -213,6 +235,18 @@ CVideoRender* CNetConnect::Render() const
     return m_render.get();
 }
 
+StreamQueueCounts CNetConnect::StreamDropCounts() const
+{
+    CStreamDecoder* decoder = StreamDecoder();
+    return decoder ? decoder->Counts() : StreamQueueCounts();
+}
+
+CStreamDecoder* CNetConnect::StreamDecoder() const
+{
+    std::lock_guard<std::mutex> lock(m_streamLock);
+    return m_decoder.get();
+}
+
 bool CNetConnect::StartCapture(int n)
 {
     CFindFrame* frames = FrameBuffer();
@@ -238,15 +272,11 @@ void CNetConnect::onStreamData(int32_t, uint32_t dataType, const uint8_t* data, 
         return;
     const int len = int(std::min<uint32_t>(size, 0x7FFFFFFF));
     std::lock_guard<std::mutex> lock(self->m_streamLock);
-    if (self->m_frameBuffer && self->m_frameBuffer->InputData(data, len) && self->m_render) {
-        // Only a new frame is converted: the picture of the last one is unchanged.
-        CVideoRender* render = self->m_render.get();
-        self->m_frameBuffer->ReadFrame([render](const uint16_t* frame, int w, int h) {
-            render->ShowFrame(frame, w, h - 2);
-        });
-    }
+    // The recording first and whole; the decoder may drop chunks when behind.
     if (self->m_sink)
         self->m_sink(data, len);
+    if (self->m_decoder)
+        self->m_decoder->Push(data, len);
     ++self->m_streamChunks;
     self->m_lastStreamLen = len;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CFindFrame.h"
 #include "CInterfaceConnect.h"
 #include "IFrameSource.h"
 
@@ -23,6 +24,8 @@ struct NetLoginParams {
 // Link through a networked camera's transparent serial channel (devnet SDK). The SDK
 // pushes received bytes into a callback; the link keeps the latest chunk in a
 // one-chunk mailbox that Read empties. The same object owns the camera's stream.
+class CStreamDecoder;
+
 class CNetConnect : public CInterfaceConnect, public IFrameSource {
 public:
     static constexpr int kMailboxSize = 280;
@@ -44,13 +47,18 @@ public:
     void Close() override;
     bool WantsClosingCommand() const override { return m_loginHandle >= 0; }
 
-    // Stream. Every chunk goes, on the SDK's thread, to the frame buffer, which finds
-    // the frames; each new frame goes to the render wrapper; then the chunk as it
-    // arrived goes to the sink, if one is set (raw recording).
+    // Stream. The SDK's thread only moves bytes: every chunk as it arrived goes to the
+    // sink, if one is set (raw recording: it sees every chunk, in order, never
+    // dropped), then a copy into the decoder's bounded queue. The decoder's thread runs
+    // the frame buffer, which finds the frames, and the render wrapper. Replies never
+    // wait for it.
     using StreamSink = std::function<void(const uint8_t* data, int size)>;
     void SetStreamSink(StreamSink sink);
-    // Creates the frame buffer and the render wrapper on first use, then starts
-    // playing (true at once when already playing).
+    // The frame buffer's core layout and add-info sink, from the layer that knows the
+    // core (identification, CLI options); installed now and on the buffer's creation.
+    void SetFrameLayout(CFindFrame::LayoutProvider provider, CFindFrame::AddInfoSink sink);
+    // Creates the frame buffer, the render wrapper and the decoder on first use, then
+    // starts playing (true at once when already playing).
     bool StartStream();
     // Stops playing; the frame buffer and its frames stay. Always true.
     bool StopStream();
@@ -62,6 +70,9 @@ public:
     // Owned by the link, alive until it is destroyed; null before the first start.
     CFindFrame* FrameBuffer() const override;
     CVideoRender* Render() const override;
+    StreamQueueCounts StreamDropCounts() const override;
+    // The stream's decoding thread; null before the first start.
+    CStreamDecoder* StreamDecoder() const;
     // Forwards to the frame buffer (false without one).
     bool StartCapture(int n);
     bool GetCapturedFrames(std::vector<std::vector<uint16_t>>* frames, int* width, int* height) const;
@@ -89,6 +100,10 @@ private:
     StreamSink m_sink;
     std::unique_ptr<CFindFrame> m_frameBuffer;
     std::unique_ptr<CVideoRender> m_render;
+    CFindFrame::LayoutProvider m_layoutProvider;
+    CFindFrame::AddInfoSink m_addInfoSink;
+    // Declared last: stopped and destroyed before the objects it decodes into.
+    std::unique_ptr<CStreamDecoder> m_decoder;
     std::atomic<bool> m_playing;
     std::atomic<int> m_streamChunks;
     std::atomic<int> m_lastStreamLen;

@@ -1,6 +1,5 @@
 #include "CFindFrame.h"
 
-#include "CameraInfoDataManager.h"
 #include "Pace.h"
 #include "PixelMath.h"
 #include "StreamPacket.h"
@@ -15,18 +14,6 @@ namespace sp = streampacket;
 static_assert(CFindFrame::kBufferBytes == sp::kBufferBytes, "one buffer size");
 
 namespace {
-
-AddInfoLayout identifiedLayout()
-{
-    CameraInfoDataManager* mgr = CameraInfoDataManager::instance();
-    AddInfoLayout l;
-    l.coreClass = mgr->coreClass();
-    l.sensorType = mgr->sensorTypeCode();
-    const QSize s = mgr->frameSize();
-    l.coreWidth = s.width();
-    l.coreHeight = s.height();
-    return l;
-}
 
 // Start of the next possible header at or after `from` (the first magic's low byte).
 const uint8_t* findMagic(const uint8_t* from, const uint8_t* last)
@@ -48,10 +35,6 @@ const uint8_t* findMagic(const uint8_t* from, const uint8_t* last)
 CFindFrame::CFindFrame(QObject* parent)
     : QObject(parent)
 {
-    // Made here, on the creating thread, never first on the stream thread.
-    CameraInfoDataManager::instance();
-    m_layoutProvider = identifiedLayout;
-    m_addInfoSink = [](const FrameAddInfo& info) { CameraInfoDataManager::instance()->setFrameAddInfo(info); };
 }
 
 CFindFrame::~CFindFrame()
@@ -62,7 +45,7 @@ CFindFrame::~CFindFrame()
 void CFindFrame::SetLayoutProvider(LayoutProvider provider)
 {
     std::lock_guard<std::mutex> lock(m_frameLock);
-    m_layoutProvider = provider ? std::move(provider) : LayoutProvider(identifiedLayout);
+    m_layoutProvider = std::move(provider);
 }
 
 void CFindFrame::SetAddInfoSink(AddInfoSink sink)
@@ -116,6 +99,12 @@ bool CFindFrame::InputData(const uint8_t* data, int len)
             break;
     }
     return found;
+}
+
+void CFindFrame::DropPartialPacket()
+{
+    m_head = 0;
+    m_used = 0;
 }
 
 void CFindFrame::discard(size_t n)

@@ -31,11 +31,12 @@ public:
     static constexpr int kDefaultStallMs = 3000;
     static constexpr int kDefaultRecordIntervalMs = 100;
 
-    // Core class, sensor type and core geometry for the add-info decode; by default
-    // from the identification of the connected core. A zero geometry stands for the
-    // stream frame's own. Called under the frame lock: it must not call back here.
+    // Core class, sensor type and core geometry for the add-info decode, installed by
+    // the owner (the identification of the connected core, a CLI option). Without one,
+    // class 0 and the stream frame's own geometry; a zero geometry stands for the
+    // stream frame's own too. Called under the frame lock: it must not call back here.
     using LayoutProvider = std::function<AddInfoLayout()>;
-    // Where every frame's decoded record goes; by default the identification store.
+    // Where every frame's decoded record goes; none by default.
     using AddInfoSink = std::function<void(const FrameAddInfo&)>;
     // Called on the stream thread for every frame while `frame` is valid and the
     // frame lock is held (width, height with the info rows).
@@ -49,6 +50,10 @@ public:
 
     // Stream thread: one chunk in. True when it completed at least one frame.
     bool InputData(const uint8_t* data, int len);
+    // Stream thread: the bytes after the last chunk are lost (dropped upstream). The
+    // packet being assembled is thrown away; the search starts again at the next
+    // header instead of completing it with another frame's bytes.
+    void DropPartialPacket();
 
     // Copy of the newest frame's image rows (width x (height - 2) words). False and
     // nothing touched before the first frame.

@@ -3,6 +3,7 @@
 #include "CDevice.h"
 #include "CNetConnect.h"
 #include "DataExchange.h"
+#include "FrameLayoutSource.h"
 #include "TestSupport.h"
 
 namespace irtest {
@@ -30,6 +31,7 @@ std::string startLiveCamera(std::unique_ptr<irsim::VirtualCamera>* cam, CNetConn
     p.user = p.password = "admin";
     if (!net->Login(p))
         return "login to port " + std::to_string(p.port) + " failed";
+    net->SetFrameLayout(identifiedLayoutProvider(), identifiedAddInfoSink());
     CDevice::SetConnect(net);
     return std::string();
 }
