@@ -404,36 +404,11 @@ bool CFindFrame::AccumulateCross(int sums[25], int* maxIndex, int* minIndex) con
     std::lock_guard<std::mutex> lock(m_frameLock);
     if (!m_frame || m_frameSeq == 0)
         return false;
-    const int rows = m_frameH - sp::kInfoRows;
     // The core counts its cursor from 1.
     const int x = m_cross.x() > 0 ? m_cross.x() - 1 : m_cross.x();
     const int y = m_cross.y() > 0 ? m_cross.y() - 1 : m_cross.y();
-    int maxV = -1, minV = 16384, maxI = -1, minI = -1;
-    for (int i = 0; i < 5; ++i) {
-        const int py = y + i - 2;
-        if (py < 0 || py >= rows)
-            continue;
-        for (int j = 0; j < 5; ++j) {
-            const int px = x + j - 2;
-            if (px < 0 || px >= m_frameW)
-                continue;
-            const int cell = i * 5 + j;
-            sums[cell] += m_frame[size_t(py) * size_t(m_frameW) + size_t(px)];
-            if (sums[cell] >= maxV) {
-                maxV = sums[cell];
-                maxI = cell;
-            }
-            if (sums[cell] <= minV) {
-                minV = sums[cell];
-                minI = cell;
-            }
-        }
-    }
-    if (maxIndex)
-        *maxIndex = maxI;
-    if (minIndex)
-        *minIndex = minI;
-    return true;
+    return pixelmath::accumulateWindow(m_frame.get(), size_t(m_frameW) * size_t(m_frameH), m_frameW,
+                                       m_frameH - sp::kInfoRows, x, y, sums, maxIndex, minIndex);
 }
 
 void CFindFrame::SetRecording(bool bRecording)

@@ -228,16 +228,9 @@ void VideoMarkPanel::On_KeyToCrossShairs(QPoint pt)
     if (!frames)
         return;
     frames->SetCrossPoint(pt);
-    // The core counts its cursor from 1.
-    const int x = pt.x() > 0 ? pt.x() - 1 : pt.x();
-    const int y = pt.y() > 0 ? pt.y() - 1 : pt.y();
     int sums[pixelmath::kWindowCells] = {};
     int maxI = -1, minI = -1;
-    bool have = false;
-    frames->ReadFrame([&](const uint16_t* frame, int width, int height) {
-        have = pixelmath::accumulateWindow(frame, size_t(width) * size_t(height), width, height - streampacket::kInfoRows, x,
-                                           y, sums, &maxI, &minI);
-    });
+    const bool have = frames->AccumulateCross(sums, &maxI, &minI);
     if (!have)
         return; // no frame yet: nothing new to show
     for (int i = 0; i < 25; ++i) {

@@ -113,8 +113,14 @@ void VideoStatusPanel::updateStreamState()
 {
     const bool bPlaying = m_pNet && m_pNet->IsPlaying();
     CFindFrame* frames = m_pFrames ? m_pFrames->FrameBuffer() : nullptr;
-    const QString text = bPlaying ? QStringLiteral("取流中：已收到 %1 帧").arg(frames ? frames->FrameCount() : 0)
-                                  : QStringLiteral("未取流");
+    QString text = bPlaying ? QStringLiteral("取流中：已收到 %1 帧").arg(frames ? frames->FrameCount() : 0)
+                            : QStringLiteral("未取流");
+    // Chunks the decoder could not keep up with: the picture skipped, nothing else.
+    const StreamQueueCounts drops = m_pFrames ? m_pFrames->StreamDropCounts() : StreamQueueCounts();
+    if (drops.droppedChunks > 0)
+        text += QStringLiteral("（解码跟不上，已丢弃 %1 段 %2 KB）")
+                    .arg(drops.droppedChunks)
+                    .arg((drops.droppedBytes + 1023) / 1024);
     if (m_pLabStream->text() != text)
         m_pLabStream->setText(text);
 }
