@@ -72,9 +72,13 @@ void CNetConnect::onSerialData(int32_t, const char* data, uint32_t size, void* u
         return;
     std::lock_guard<std::mutex> lock(self->m_mailLock);
     self->m_hasRecvBuf = true;
-    std::memset(self->m_recvBuf, 0, sizeof(self->m_recvBuf));
-    std::memcpy(self->m_recvBuf, data, std::min<size_t>(size, sizeof(self->m_recvBuf)));
-    self->m_recvLen = int(std::min<uint32_t>(size, 0x7FFFFFFF));
+    // Chunks of one reply join up until the transaction reads them; what does not fit
+    // the mailbox is lost (no reply is that long).
+    const int room = kMailboxSize - self->m_recvLen;
+    const int n = int(std::min<uint32_t>(size, uint32_t(std::max(room, 0))));
+    if (n > 0)
+        std::memcpy(self->m_recvBuf + self->m_recvLen, data, size_t(n));
+    self->m_recvLen += n;
 }
 
 bool CNetConnect::Write(const void* data, int len)
@@ -87,7 +91,7 @@ bool CNetConnect::Write(const void* data, int len)
         // A chunk still in the mailbox answered an earlier request (it came after that
         // request gave up): it must not be taken for the reply to this one.
         std::lock_guard<std::mutex> lock(m_mailLock);
-        std::memset(m_recvBuf, 0, sizeof(m_recvBuf));
+        m_recvLen = 0;
     }
     return NET_DEV_SerialSend(m_serialHandle, m_channel, static_cast<const char*>(data), uint32_t(len)) != 0;
 }
@@ -99,20 +103,15 @@ bool CNetConnect::Read(unsigned char* buf, int len, int* count)
     if (!ensureSerial())
         return false;
     std::lock_guard<std::mutex> lock(m_mailLock);
-    if (!m_hasRecvBuf)
-        return false;
-    // A chunk longer than the mailbox kept only its first 280 bytes.
-    const int copied = std::min({m_recvLen, len, kMailboxSize});
-    std::memcpy(buf, m_recvBuf, size_t(copied));
+    const int copied = std::min(m_recvLen, len);
     if (count)
-        *count = m_recvLen;
-    const bool empty = std::all_of(buf, buf + std::min(copied, 4), [](unsigned char b) { return b == 0; });
-    std::memset(m_recvBuf, 0, sizeof(m_recvBuf));
-    if (empty) {
-        // Nothing new since the last read.
-        std::memset(buf, 0, size_t(copied));
-        return false;
-    }
+        *count = copied;
+    if (!m_hasRecvBuf || copied <= 0)
+        return false; // nothing new since the last read
+    std::memcpy(buf, m_recvBuf, size_t(copied));
+    // What the caller had no room for stays for the next read.
+    std::memmove(m_recvBuf, m_recvBuf + copied, size_t(m_recvLen - copied));
+    m_recvLen -= copied;
     return true;
 }
 

@@ -21,11 +21,12 @@ struct NetLoginParams {
     int deviceForm = 0;
 };
 
-// Link through a networked camera's transparent serial channel (devnet SDK). The SDK
-// pushes received bytes into a callback; the link keeps the latest chunk in a
-// one-chunk mailbox that Read empties. The same object owns the camera's stream.
 class CStreamDecoder;
 
+// Link through a networked camera's transparent serial channel (devnet SDK). The SDK
+// pushes received bytes into a callback; the link gathers them in a 280-byte mailbox
+// (chunks of one reply join up) that Read empties and Write clears. The same object
+// owns the camera's stream.
 class CNetConnect : public CInterfaceConnect, public IFrameSource {
 public:
     static constexpr int kMailboxSize = 280;

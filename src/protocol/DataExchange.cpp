@@ -5,6 +5,7 @@
 #include "CFramePacker.h"
 #include "CoreCommands.h"
 #include "CReplyParser.h"
+#include "ReplyScanner.h"
 #include "Pace.h"
 
 #include <QByteArray>
@@ -13,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <vector>
 #include <cstring>
 
 namespace {
@@ -35,29 +38,80 @@ int writePollBudget(int addr)
     return (addr == corecmd::kOneKeyConfigRegister || addr == corecmd::kAutoCorrectionRegister) ? kLongCommandPolls : kWritePolls;
 }
 
-// One poll step: the pause comes first, so even an immediate answer costs one interval.
-bool pollOnce(unsigned char* buf, int size, int* count)
+constexpr int kReadChunk = 1024;
+// Reply pacing looks at the link this often (nominal ms, through Pace).
+constexpr double kReplyPollMs = 1.0;
+
+std::atomic<int> g_pacing{int(DataExchange::Pacing::Fixed)};
+
+// Collects what the link has into `scanner` and looks for the reply once.
+bool lookOnce(DataExchange* dx, ReplyScanner& scanner, std::vector<uint8_t>* reply)
 {
-    Pace::sleepMs(DataExchange::pollIntervalMs());
-    return CDevice::Read(buf, size, count);
+    unsigned char chunk[kReadChunk];
+    int count = 0;
+    if (CDevice::Read(chunk, kReadChunk, &count) && count > 0)
+        scanner.append(chunk, std::min(count, kReadChunk));
+    const bool got = scanner.take(reply);
+    for (const ReplyScanner::Dropped& d : scanner.takeDropped())
+        dx->announceDropped(d.bytes.data(), int(d.bytes.size()), d.reason);
+    return got;
 }
 
-// Polls the short reply buffer until a reply with a known start byte is in it and
-// announces that reply. A poll that brings nothing leaves the buffer as it was.
-bool pollShortReply(DataExchange* dx, int budget)
+// Waits for a whole, checked reply within the poll budget. Fixed pacing: the pause
+// comes before each read, so even an immediate answer costs one interval. Reply
+// pacing: the same time budget, but the link is looked at every millisecond and the
+// wait ends as soon as the reply is in.
+bool awaitReply(DataExchange* dx, const ReplyScanner::Expect& expect, int budget, std::vector<uint8_t>* reply)
 {
-    unsigned char* buf = CReplyParser::instance()->shortReplyBuffer();
-    for (int i = 0; i < budget; ++i) {
-        int count = 0;
-        if (!pollOnce(buf, CReplyParser::kShortSize, &count))
-            continue;
-        if (CReplyParser::payloadOffset(buf, CReplyParser::kShortSize) >= 0) {
-            g_replyReceived = true;
-            dx->emitCommand(buf, 1, CReplyParser::kShortSize);
-            return true;
+    ReplyScanner scanner(expect);
+    const double interval = DataExchange::pollIntervalMs();
+    if (DataExchange::pacing() == DataExchange::Pacing::Fixed) {
+        for (int i = 0; i < budget; ++i) {
+            Pace::sleepMs(interval);
+            if (lookOnce(dx, scanner, reply))
+                return true;
         }
+        return false;
     }
-    return false;
+    const auto budgetTime = std::chrono::duration<double, std::milli>(Pace::scaledMs(interval * budget));
+    const auto deadline = std::chrono::steady_clock::now()
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(budgetTime);
+    for (;;) {
+        if (lookOnce(dx, scanner, reply))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        Pace::sleepMs(kReplyPollMs);
+    }
+}
+
+// The address byte a register reply echoes: byte 3 of the request.
+ReplyScanner::Expect echoing(const unsigned char* frame, int len)
+{
+    ReplyScanner::Expect e;
+    if (frame && len >= 4 && frame[0] == ReplyScanner::kRegisterStart)
+        e.echo = frame[3];
+    return e;
+}
+
+// Puts a whole reply where the parse rules read it; the rest of the buffer is zero.
+void keepReply(unsigned char* buf, int size, const std::vector<uint8_t>& reply)
+{
+    std::memset(buf, 0, size_t(size));
+    std::memcpy(buf, reply.data(), std::min(reply.size(), size_t(size)));
+}
+
+// Waits for the reply into the short reply buffer and announces it.
+bool pollShortReply(DataExchange* dx, const ReplyScanner::Expect& expect, int budget)
+{
+    std::vector<uint8_t> reply;
+    if (!awaitReply(dx, expect, budget, &reply))
+        return false;
+    unsigned char* buf = CReplyParser::instance()->shortReplyBuffer();
+    keepReply(buf, CReplyParser::kShortSize, reply);
+    g_replyReceived = true;
+    dx->emitCommand(buf, 1, CReplyParser::kShortSize);
+    return true;
 }
 
 // Every transaction starts by forgetting earlier replies: a late answer to a previous
@@ -82,22 +136,19 @@ bool sendRequest(DataExchange* dx, const unsigned char* frame, int len)
 // A request acknowledged in the short reply buffer with the value 1.
 bool acknowledged(DataExchange* dx, const unsigned char* frame, int sendLen, int budget)
 {
-    if (!sendRequest(dx, frame, sendLen) || !pollShortReply(dx, budget))
+    if (!sendRequest(dx, frame, sendLen) || !pollShortReply(dx, echoing(frame, sendLen), budget))
         return false;
     uint32_t reply = 0;
     CReplyParser::instance()->parseValue(&reply);
     return reply == 1;
 }
 
-// A register read: succeeds once the request went out; *replied tells whether the
-// short reply buffer holds the answer.
-bool shortRead(DataExchange* dx, const unsigned char* frame, bool* replied)
+// A register read: succeeds when the core answered it within the budget. A read
+// without an answer is a failure: its late answer would otherwise be taken for the
+// next request's.
+bool shortRead(DataExchange* dx, const unsigned char* frame)
 {
-    *replied = false;
-    if (!sendRequest(dx, frame, kReadSendLen))
-        return false;
-    *replied = pollShortReply(dx, kReadPolls);
-    return true;
+    return sendRequest(dx, frame, kReadSendLen) && pollShortReply(dx, echoing(frame, kReadSendLen), kReadPolls);
 }
 
 QByteArray regLogLine(const char* fmt, unsigned a, unsigned v)
@@ -152,6 +203,38 @@ QString DataExchange::dataLogPath()
 QString DataExchange::updateLogPath()
 {
     return CComonFun::dataRoot() + "/update_log.txt";
+}
+
+void DataExchange::setPacing(Pacing pacing)
+{
+    g_pacing.store(int(pacing));
+}
+
+DataExchange::Pacing DataExchange::pacing()
+{
+    return Pacing(g_pacing.load());
+}
+
+QString DataExchange::pacingName(Pacing pacing)
+{
+    return pacing == Pacing::Reply ? QStringLiteral("reply") : QStringLiteral("fixed");
+}
+
+bool DataExchange::pacingFromName(const QString& name, Pacing* pacing)
+{
+    const QString n = name.trimmed().toLower();
+    if (n != "fixed" && n != "reply")
+        return false;
+    if (pacing)
+        *pacing = n == "reply" ? Pacing::Reply : Pacing::Fixed;
+    return true;
+}
+
+void DataExchange::announceDropped(const unsigned char* bytes, int len, const QString& reason)
+{
+    if (!bytes || len <= 0)
+        return;
+    emit signalDroppedReply(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), len).toHex()), reason);
 }
 
 bool DataExchange::lastReplyReceived() const
@@ -211,23 +294,17 @@ bool DataExchange::waitAcknowledge()
 {
     QMutexLocker lock(&m_lock);
     startTransaction(false); // only an acknowledgement that arrives now counts
-    CReplyParser* rp = CReplyParser::instance();
-    unsigned char* buf = rp->shortReplyBuffer();
-    for (int i = 0; i < kWritePolls; ++i) {
-        int count = 0;
-        if (!pollOnce(buf, CReplyParser::kShortSize, &count))
-            continue;
-        uint32_t reply = 0;
-        if (rp->parseValue(&reply)) {
-            g_replyReceived = true;
-            return reply == 1;
-        }
-    }
-    return false;
+    std::vector<uint8_t> reply;
+    if (!awaitReply(this, ReplyScanner::Expect(), kWritePolls, &reply))
+        return false;
+    keepReply(CReplyParser::instance()->shortReplyBuffer(), CReplyParser::kShortSize, reply);
+    g_replyReceived = true;
+    uint32_t value = 0;
+    CReplyParser::instance()->parseValue(&value);
+    return value == 1;
 }
 
-// Register reads succeed once the request went out; without an answer the value is
-// 0 (lastReplyReceived() tells the two apart).
+// Register reads fail without an answer; the value is then 0.
 bool DataExchange::readValue(bool shortAddress, int addr, uint64_t* value)
 {
     QMutexLocker lock(&m_lock);
@@ -237,11 +314,10 @@ bool DataExchange::readValue(bool shortAddress, int addr, uint64_t* value)
     // A short read is a 7-byte frame followed by 4 zero bytes of the cleared buffer.
     CFramePacker* packer = CFramePacker::instance();
     const unsigned char* frame = shortAddress ? packer->packReadShort(uint8_t(addr)) : packer->packReadRegister(uint32_t(addr));
-    bool replied = false;
-    if (!shortRead(this, frame, &replied))
+    if (!shortRead(this, frame))
         return false;
     uint64_t v = 0;
-    if (replied && value && CReplyParser::instance()->parseValue64(&v))
+    if (value && CReplyParser::instance()->parseValue64(&v))
         *value = v;
     return true;
 }
@@ -256,11 +332,9 @@ bool DataExchange::readBytes(bool shortAddress, int addr, char* buf, int cap, in
         return false;
     CFramePacker* packer = CFramePacker::instance();
     const unsigned char* frame = shortAddress ? packer->packReadShort(uint8_t(addr)) : packer->packReadRegister(uint32_t(addr));
-    bool replied = false;
-    if (!shortRead(this, frame, &replied))
+    if (!shortRead(this, frame))
         return false;
-    if (replied)
-        CReplyParser::instance()->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
+    CReplyParser::instance()->copyPayload(reinterpret_cast<unsigned char*>(buf), cap, len);
     return true;
 }
 
@@ -308,26 +382,26 @@ bool DataExchange::readShortRegisterLong(int addr8, char* dst, int cap)
     if (!dst)
         return false;
     CReplyParser* rp = CReplyParser::instance();
-    if (!sendRequest(this, CFramePacker::instance()->packReadShort(uint8_t(addr8)), kReadSendLen))
+    const unsigned char* frame = CFramePacker::instance()->packReadShort(uint8_t(addr8));
+    if (!sendRequest(this, frame, kReadSendLen))
+        return false;
+    // Only register replies (0xF0) carry the module block.
+    ReplyScanner::Expect expect = echoing(frame, kReadSendLen);
+    expect.acceptBlock = false;
+    std::vector<uint8_t> reply;
+    if (!awaitReply(this, expect, kReadPolls, &reply))
         return false;
     unsigned char* buf = rp->longReplyBuffer();
-    for (int i = 0; i < kReadPolls; ++i) {
-        int count = 0;
-        if (!pollOnce(buf, CReplyParser::kLongSize, &count))
-            continue;
-        // The received count is deliberately not used here: with it taken as 0 only
-        // register replies (0xF0) qualify.
-        int len = 0;
-        const unsigned char* p = rp->longPayload(&len, 0);
-        if (!p || len < 0 || len > CReplyParser::kLongSize)
-            continue;
-        const int n = std::min(len, std::max(cap, 0));
-        if (n > 0)
-            std::memcpy(dst, p, static_cast<size_t>(n));
-        g_replyReceived = true;
-        emitCommand(buf, 1, CReplyParser::kLongSize);
-        break;
-    }
+    keepReply(buf, CReplyParser::kLongSize, reply);
+    int len = 0;
+    const unsigned char* p = rp->longPayload(&len, 0);
+    if (!p || len < 0 || len > CReplyParser::kLongSize)
+        return false;
+    const int n = std::min(len, std::max(cap, 0));
+    if (n > 0)
+        std::memcpy(dst, p, static_cast<size_t>(n));
+    g_replyReceived = true;
+    emitCommand(buf, 1, CReplyParser::kLongSize);
     return true;
 }
 
@@ -347,7 +421,7 @@ bool DataExchange::writeBlock(int cmd, const void* data, int n)
     // The core got the block, so its answer is collected even when the logs failed:
     // left in the link it would be taken for the answer to the next request.
     uint32_t reply = 0;
-    if (pollShortReply(this, kBlockWritePolls))
+    if (pollShortReply(this, ReplyScanner::Expect(), kBlockWritePolls))
         rp->parseValue(&reply);
     if (reply != 1) {
         appendLog(updateLogPath(), regLogLine("addr: %x\tbackvalue: %x\r\n", unsigned(cmd & 0xFF), reply));
@@ -367,25 +441,22 @@ bool DataExchange::readBlock(int cmd, void* dst, int cap, int* len)
     CReplyParser* rp = CReplyParser::instance();
     if (!sendRequest(this, CFramePacker::instance()->packBlock(uint8_t(cmd), nullptr, 0), 6))
         return false;
+    // A reply with an empty payload is no block: the wait goes on for one that has data.
+    ReplyScanner::Expect expect;
+    expect.minPayload = 1;
+    std::vector<uint8_t> reply;
+    if (!awaitReply(this, expect, kBlockReadPolls, &reply))
+        return false;
     unsigned char* buf = rp->longReplyBuffer();
-    int received = 0; // keeps what the link reported last
-    for (int i = 0; i < kBlockReadPolls; ++i) {
-        int count = received;
-        const bool ok = pollOnce(buf, CReplyParser::kLongSize, &count);
-        received = count;
-        if (!ok)
-            continue;
-        int n = 0;
-        const unsigned char* p = rp->longPayload(&n, received);
-        // An empty payload is no block: keep asking until one arrives or time runs out.
-        if (!p || n < 1 || n > cap)
-            continue;
-        std::memcpy(dst, p, static_cast<size_t>(n));
-        if (len)
-            *len = n;
-        g_replyReceived = true;
-        emitCommand(buf, 1, CReplyParser::kLongSize);
-        return true;
-    }
-    return false;
+    keepReply(buf, CReplyParser::kLongSize, reply);
+    int n = 0;
+    const unsigned char* p = rp->longPayload(&n, int(reply.size()));
+    if (!p || n < 1 || n > cap)
+        return false;
+    std::memcpy(dst, p, static_cast<size_t>(n));
+    if (len)
+        *len = n;
+    g_replyReceived = true;
+    emitCommand(buf, 1, CReplyParser::kLongSize);
+    return true;
 }

@@ -7,9 +7,10 @@
 #include <cstdint>
 
 // All register and block transactions with the core over the current link
-// (CDevice). Each sends one request and polls for the reply with fixed pauses
-// (nominally 200 ms, through Pace) up to its poll budget. Every frame is announced
-// as lowercase hex on signalSendCMD / signalRecvCMD.
+// (CDevice). Each sends one request and waits for the reply within its poll budget
+// (polls of nominally 200 ms, through Pace); a reply counts only when it is whole and
+// checked (ReplyScanner). Every frame is announced as lowercase hex on signalSendCMD /
+// signalRecvCMD, a dropped one on signalDroppedReply.
 class DataExchange : public QObject {
     Q_OBJECT
 public:
@@ -18,6 +19,17 @@ public:
     // Nominal pause before each poll in ms (default 200); Pace scales it.
     static void setPollIntervalMs(double ms);
     static double pollIntervalMs();
+
+    // How a transaction waits for its reply. Fixed: the poll interval, then a read, up
+    // to the poll budget. Reply: the link is looked at every millisecond and the wait
+    // ends as soon as a whole, checked reply is in; the time budget (polls x interval)
+    // and every failure stay those of the fixed pacing.
+    enum class Pacing { Fixed, Reply };
+    static void setPacing(Pacing pacing);
+    static Pacing pacing();
+    // "fixed" / "reply", as in the settings and on the CLI.
+    static QString pacingName(Pacing pacing);
+    static bool pacingFromName(const QString& name, Pacing* pacing);
 
     bool writeRegister(int addr, int value);
     bool writeRegisterSized(int addr8, int* value, int width);
@@ -32,12 +44,14 @@ public:
     bool writeBlock(int cmd, const void* data, int n);
     bool readBlock(int cmd, void* dst, int cap, int* len);
 
-    // Whether the last transaction on this object parsed a reply (reads succeed
-    // without one, so callers that must tell "no answer" from 0 ask here).
+    // Whether the last transaction on this object took a reply (a refused write had
+    // one; a read without one failed).
     bool lastReplyReceived() const;
 
     // direction 0: sent, 1: received; other values announce nothing.
     void emitCommand(const unsigned char* bytes, int direction, int len);
+    // A received frame that failed the reply checks (checksum, terminator, address).
+    void announceDropped(const unsigned char* bytes, int len, const QString& reason);
 
     // Paths of the trace files in the data root.
     static QString logPath();        // log.txt
@@ -47,6 +61,7 @@ public:
 signals:
     void signalSendCMD(QString strCMD);
     void signalRecvCMD(QString strCMD);
+    void signalDroppedReply(QString strCMD, QString strReason);
 
 private:
     DataExchange();

@@ -93,7 +93,7 @@ bool endRead(TransferContext& ctx, ReadSink& sink)
         return false;
     }
     if (!sendExitStep()) {
-        ctx.message(kTitle, QStringLiteral("退出升级失败"));
+        ctx.message(kTitle, exitFailedText());
         return false;
     }
     return true;
@@ -155,6 +155,14 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
         }
         received += uint32_t(len);
         ctx.setProgress(int(std::min<uint64_t>(100, uint64_t(received) * 100 / total)));
+    }
+    if (received != total) {
+        // A block longer than what was left: the file would not be what the core holds.
+        sink.discard();
+        dx->writeBlock(kCmdReadEnd, nullptr, 0);
+        return failAndExitUpgrade(ctx, QStringLiteral("读回的数据共 %1 字节，与机芯回报的长度 %2 字节不符，未保存文件")
+                                           .arg(received)
+                                           .arg(total));
     }
 
     return endRead(ctx, sink);

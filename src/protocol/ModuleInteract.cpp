@@ -54,7 +54,7 @@ QString ModuleInteract::errorText(int code)
     switch (code) {
     case ErrEnter: return QStringLiteral("进入升级模式失败");
     case ErrConfirm: return QStringLiteral("确认进入升级模式失败");
-    case ErrExit: return QStringLiteral("退出升级失败");
+    case ErrExit: return exitFailedText();
     case ErrAddress: return QStringLiteral("发送升级地址失败");
     case ErrSize: return QStringLiteral("发送文件大小失败");
     case ErrBlock: return QStringLiteral("写文件数据块失败");

@@ -262,7 +262,21 @@ int enterUpgradeSteps()
 
 bool sendExitStep()
 {
-    return DataExchange::instance()->writeBlock(kCmdExit, nullptr, 0);
+    // A refused exit is asked again: a core left in upgrade mode ignores everything
+    // else. A silent one is not: each try would cost the whole block budget.
+    DataExchange* dx = DataExchange::instance();
+    for (int attempt = 0;; ++attempt) {
+        if (dx->writeBlock(kCmdExit, nullptr, 0))
+            return true;
+        if (attempt == kExitRetries || !dx->lastReplyReceived())
+            return false;
+        Pace::sleepMs(DataExchange::pollIntervalMs());
+    }
+}
+
+QString exitFailedText()
+{
+    return QStringLiteral("退出升级失败\n机芯可能仍处于升级模式，请重新上电后再试");
 }
 
 bool failAndExitUpgrade(TransferContext& ctx, const QString& text)

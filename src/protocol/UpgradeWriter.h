@@ -66,6 +66,9 @@ enum class UpgradeStep {
 
 // What the operator is told when a step fails (title "提示"). An empty text fails the
 // step without a message.
+// "退出升级失败" and that the core may still be in upgrade mode.
+QString exitFailedText();
+
 struct UpgradeTexts {
     QString open = QStringLiteral("文件打开失败");
     QString empty = QStringLiteral("文件为空，未写入");
@@ -78,7 +81,7 @@ struct UpgradeTexts {
     QString block = QStringLiteral("文件写入失败");
     QString end = QStringLiteral("升级结束失败");
     QString reload = QStringLiteral("重新导入对应标定数据到内存失败");
-    QString exit = QStringLiteral("退出升级失败");
+    QString exit = exitFailedText();
 };
 
 struct UpgradeOptions {
@@ -120,7 +123,10 @@ UpgradeResult writeUpgrade(TransferContext& ctx, uint32_t address, UpgradeSource
 // The enter and exit steps on their own, for the read-back, which is the mirror
 // sequence. enterUpgradeSteps gives 0, or ModuleInteract's code of the failing step.
 int enterUpgradeSteps();
+// Retried up to kExitRetries times when the core refuses it (not when it is silent).
+constexpr int kExitRetries = 3;
 bool sendExitStep();
+
 
 // The read-back's enter: a refusal is told ("进入升级模式失败" / "进入升级模式写入失败")
 // and the exit step sent.

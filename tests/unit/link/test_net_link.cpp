@@ -109,7 +109,7 @@ Bytes seq(int n, int start)
 
 } // namespace
 
-TEST_F(NetLinkTest, MailboxHoldsOneChunkAndReadEmptiesIt)
+TEST_F(NetLinkTest, MailboxJoinsChunksUntilReadAndWriteClearsIt)
 {
     CNetConnect link;
     ASSERT_TRUE(link.Login(params()));
@@ -120,7 +120,7 @@ TEST_F(NetLinkTest, MailboxHoldsOneChunkAndReadEmptiesIt)
     int count = -1;
     EXPECT_FALSE(link.Read(buf, 11, &count)) << "nothing has ever arrived";
     EXPECT_EQ(buf[0], 0xAA);
-    EXPECT_EQ(count, -1);
+    EXPECT_EQ(count, 0);
 
     auto p = openChannel(link);
     ASSERT_TRUE(p);
@@ -128,22 +128,26 @@ TEST_F(NetLinkTest, MailboxHoldsOneChunkAndReadEmptiesIt)
     ASSERT_TRUE(link.Read(buf, 11, &count));
     EXPECT_EQ(count, 11);
     EXPECT_EQ(Bytes(buf, buf + 11), seq(11, 0xF0));
-    // Empty mailbox: false, the count of the last chunk, zeros in the copied bytes.
-    EXPECT_FALSE(link.Read(buf, 11, &count));
-    EXPECT_EQ(count, 11);
-    EXPECT_EQ(Bytes(buf, buf + 11), Bytes(11, 0));
+    EXPECT_FALSE(link.Read(buf, 11, &count)) << "read empties the mailbox";
+    EXPECT_EQ(count, 0);
 
+    // What the caller had no room for waits for the next read.
     push(p, seq(15, 1));
     ASSERT_TRUE(link.Read(buf, 11, &count));
-    EXPECT_EQ(count, 15) << "the count is the chunk's size";
+    EXPECT_EQ(count, 11);
     EXPECT_EQ(Bytes(buf, buf + 11), seq(11, 1));
+    ASSERT_TRUE(link.Read(buf, 11, &count));
+    EXPECT_EQ(Bytes(buf, buf + count), seq(4, 12));
 
-    // Chunks are never joined: of a reply delivered in two pieces only the last is seen.
+    // A reply delivered in two pieces is read whole.
     push(p, seq(5, 0x10));
     push(p, seq(6, 0x40));
     ASSERT_TRUE(link.Read(buf, 11, &count));
-    EXPECT_EQ(count, 6);
-    EXPECT_EQ(buf[0], 0x40);
+    EXPECT_EQ(count, 11);
+    Bytes joined = seq(5, 0x10);
+    const Bytes second = seq(6, 0x40);
+    joined.insert(joined.end(), second.begin(), second.end());
+    EXPECT_EQ(Bytes(buf, buf + 11), joined);
 
     // A late reply still in the mailbox is dropped when the next request goes out.
     push(p, seq(11, 0xF0));
@@ -151,11 +155,11 @@ TEST_F(NetLinkTest, MailboxHoldsOneChunkAndReadEmptiesIt)
     ASSERT_TRUE(link.Write(&req, 1));
     EXPECT_FALSE(link.Read(buf, 11, &count));
 
-    // A chunk larger than the mailbox keeps its first 280 bytes and never overruns.
+    // More than the mailbox holds: its first 280 bytes, never an overrun.
     std::memset(buf, 0xAA, sizeof buf);
     push(p, seq(300, 1));
     ASSERT_TRUE(link.Read(buf, 300, &count));
-    EXPECT_EQ(count, 300);
+    EXPECT_EQ(count, 280);
     EXPECT_EQ(buf[279], uint8_t(280));
     EXPECT_EQ(buf[280], 0xAA);
 }

@@ -23,12 +23,12 @@ QByteArray withChecksum(QByteArray b, int from)
     return b;
 }
 
-// F0 LEN 36 FE 00 payload CHK FF
-QByteArray regReply(const char* payloadHex)
+// F0 LEN 36 AA 00 payload CHK FF; AA echoes the request's address byte (0xFE: long)
+QByteArray regReply(const char* payloadHex, int aa = 0xFE)
 {
     const QByteArray payload = irtest::fromHex(payloadHex);
     QByteArray b;
-    b.append(char(0xF0)).append(char(payload.size() + 3)).append(char(0x36)).append(char(0xFE)).append(char(0));
+    b.append(char(0xF0)).append(char(payload.size() + 3)).append(char(0x36)).append(char(aa)).append(char(0));
     return withChecksum(b + payload, 2);
 }
 
@@ -122,12 +122,12 @@ TEST_F(Transactions, PollBudgets)
 
     link.resetCounts();
     unsigned value = 7;
-    EXPECT_TRUE(dx->readRegister(0xF0E3, &value)) << "a read succeeds once the request went out";
+    EXPECT_FALSE(dx->readRegister(0xF0E3, &value)) << "a read without an answer fails";
     EXPECT_EQ(value, 0u);
     EXPECT_EQ(link.reads(), 50);
     link.resetCounts();
     char buf[259];
-    EXPECT_TRUE(dx->readShortRegisterLong(0x01, buf, sizeof buf));
+    EXPECT_FALSE(dx->readShortRegisterLong(0x01, buf, sizeof buf));
     EXPECT_EQ(link.reads(), 50);
 
     link.resetCounts();
@@ -150,10 +150,10 @@ TEST_F(Transactions, StaleReplyIsNotTakenByTheNextTransaction)
     EXPECT_TRUE(dx->lastReplyReceived());
     // Serial reads that bring nothing leave the buffer untouched; the old reply must
     // not answer the new request.
-    ASSERT_TRUE(dx->readRegister(0x11, &v));
+    ASSERT_FALSE(dx->readRegister(0x11, &v));
     EXPECT_EQ(v, 0u);
     EXPECT_FALSE(dx->lastReplyReceived()) << "no answer is not an answer of 0";
-    link.queueReply(regReply("00"));
+    link.queueReply(regReply("00", 0x0E));
     ASSERT_TRUE(dx->readShortRegister(0x0E, &v));
     EXPECT_TRUE(dx->lastReplyReceived());
 
@@ -168,15 +168,15 @@ TEST_F(Transactions, StaleReplyIsNotTakenByTheNextTransaction)
 
     char buf[259];
     std::memset(buf, 0x55, 8);
-    link.queueReply(regReply("0102030405"));
+    link.queueReply(regReply("0102030405", 0x01));
     ASSERT_TRUE(dx->readShortRegisterLong(1, buf, sizeof buf));
-    ASSERT_TRUE(dx->readShortRegisterLong(1, buf, 2)) << "no reply: the destination keeps its bytes";
+    ASSERT_FALSE(dx->readShortRegisterLong(1, buf, 2)) << "no reply: the destination keeps its bytes";
     EXPECT_EQ(QByteArray(buf, 6), irtest::fromHex("010203040555"));
 }
 
 TEST_F(Transactions, ReadsPadRequestsAndCopyIntoCapacity)
 {
-    link.queueReply(regReply("0a0b"));
+    link.queueReply(regReply("0a0b", 0x84));
     unsigned v = 0;
     ASSERT_TRUE(dx->readShortRegister(0x84, &v));
     EXPECT_EQ(link.lastWrite(), irtest::fromHex("f0033684 01bbff 00000000"));
@@ -196,7 +196,7 @@ TEST_F(Transactions, ReadsPadRequestsAndCopyIntoCapacity)
     ASSERT_TRUE(dx->readRegisterBytes(0xF0E3, buf, 2, &len));
     EXPECT_EQ(len, 2);
     EXPECT_EQ(QByteArray(buf, 3), QByteArray("12~"));
-    link.queueReply(regReply("313233"));
+    link.queueReply(regReply("313233", 0x84));
     ASSERT_TRUE(dx->readShortRegisterBytes(0x84, buf, 8, &len));
     EXPECT_EQ(QByteArray(buf, len), QByteArray("123"));
     EXPECT_FALSE(dx->readRegisterBytes(0xF0E3, nullptr, 4, &len));
@@ -206,10 +206,10 @@ TEST_F(Transactions, ReadsPadRequestsAndCopyIntoCapacity)
     recv.clear();
     char lbuf[259];
     link.queueReply(blockReply(0x01, "xyzxyz"));
-    ASSERT_TRUE(dx->readShortRegisterLong(0x01, lbuf, sizeof lbuf));
+    ASSERT_FALSE(dx->readShortRegisterLong(0x01, lbuf, sizeof lbuf));
     EXPECT_EQ(link.reads(), 50);
     EXPECT_TRUE(recv.isEmpty());
-    link.queueReply(regReply("0102030405"), 3);
+    link.queueReply(regReply("0102030405", 0x01), 3);
     ASSERT_TRUE(dx->readShortRegisterLong(0x01, lbuf, sizeof lbuf));
     EXPECT_EQ(QByteArray(lbuf, 5), irtest::fromHex("0102030405"));
     ASSERT_EQ(recv.size(), 1);
@@ -221,7 +221,7 @@ TEST_F(Transactions, MailboxLinkAnswersFalseUntilAChunkArrives)
     FakeLink net(FakeLink::Mailbox);
     ScopedLink use(&net);
     unsigned v = 1;
-    ASSERT_TRUE(dx->readRegister(0xF0E4, &v));
+    ASSERT_FALSE(dx->readRegister(0xF0E4, &v));
     EXPECT_EQ(v, 0u);
     EXPECT_EQ(net.reads(), 50);
     net.resetCounts();
@@ -235,7 +235,7 @@ TEST_F(Transactions, MailboxLinkAnswersFalseUntilAChunkArrives)
 
 TEST_F(Transactions, RawCommandsAndShortWritesArePadded)
 {
-    link.queueReply(regReply("01"));
+    link.queueReply(regReply("01", 0x30));
     ASSERT_TRUE(dx->sendRawCommand("F0043630000369FF"));
     EXPECT_EQ(link.lastWrite(), irtest::fromHex("f0043630000369ff") + QByteArray(7, '\0'));
     EXPECT_EQ(sent.last().size(), 30);
@@ -254,7 +254,7 @@ TEST_F(Transactions, RawCommandsAndShortWritesArePadded)
         {1, "f0043633 0007 70ff"}, {2, "f0053633 000107 71ff"}, {4, "f0073633 0000000107 71ff"}};
     for (const auto& c : cases) {
         int v = 0x107;
-        link.queueReply(regReply("01"));
+        link.queueReply(regReply("01", 0x33));
         ASSERT_TRUE(dx->writeRegisterSized(0x33, &v, c.width));
         const QByteArray f = irtest::fromHex(c.frame);
         EXPECT_EQ(link.lastWrite(), f + QByteArray(15 - f.size(), '\0')) << c.width;
@@ -315,11 +315,12 @@ TEST_F(Transactions, BlockReadsNeedANonEmptyPayloadWithinCapacity)
     ASSERT_EQ(recv.size(), 1);
     EXPECT_EQ(recv[0].size(), 518);
 
-    // Half a long block: what arrived, minus the header.
-    QByteArray part = blockReply(0xEA, QByteArray(99, 'b')).left(50);
-    link.queueReply(part);
+    // Half a long block is not a block: the wait goes on until the rest is in.
+    const QByteArray whole = blockReply(0xEA, QByteArray(99, 'b'));
+    link.queueReply(whole.left(50));
+    link.queueReply(whole.mid(50), 3);
     ASSERT_TRUE(dx->readBlock(0xEA, buf, sizeof buf, &len));
-    EXPECT_EQ(len, 47);
+    EXPECT_EQ(QByteArray(buf, len), QByteArray(99, 'b'));
 
     link.resetCounts();
     link.queueReply(blockReply(0xEA, QByteArray()));

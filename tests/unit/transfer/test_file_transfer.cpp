@@ -67,7 +67,7 @@ TEST(PageFileWrite, EveryFailureIsWordedAndFollowedByTheExit)
         {"zero@block:0xE4", "发送升级包个数失败"},
         {"zero@block:0xEE#3", "文件写入失败"},
         {"zero@block:0xE5", "升级结束失败"},
-        {"zero@block:0xE6", "退出升级失败"},
+        {"zero@block:0xE6", "退出升级失败\n机芯可能仍处于升级模式，请重新上电后再试"},
     };
     QTemporaryDir dir;
     const QString path = writeTemp(dir, "f.bin", pattern(2600, 3));

@@ -1,6 +1,7 @@
 // The reusable upgrade-mode write against the virtual camera: blocks, progress, every
 // error code with the fault that causes it, and the exit that follows each failure.
 #include "ModuleInteract.h"
+#include "UpgradeWriter.h"
 #include "TransferRig.h"
 
 #include <QObject>
@@ -105,7 +106,7 @@ TEST(ModuleInteract, FailingExitTurnsTheCodeIntoExitFailure)
         ASSERT_TRUE(rig.fault("zero@block:0xE6"));
         EXPECT_FALSE(write(pattern(10, 1), 0, 0x1000000));
         EXPECT_EQ(ModuleInteract::instance()->lastError(), -3);
-        EXPECT_EQ(ModuleInteract::instance()->lastErrorText(), QStringLiteral("退出升级失败"));
+        EXPECT_EQ(ModuleInteract::instance()->lastErrorText(), exitFailedText());
     }
     {
         // Everything written and committed, only the exit refused: the data is in
