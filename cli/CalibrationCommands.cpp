@@ -109,21 +109,21 @@ bool isResetRecord(const uint8_t* rec)
 // pixel of the W x H frame. Anything else is refused (exit 2) and the wrong records
 // named, so that a stray or cut file never turns into bad pixels. The core's reset
 // entry passes: a reset core of a smaller resolution holds it outside its frame.
-bool readTable(Context& c, const QString& path, int w, int h, QByteArray* table)
+bool readTable(Context& c, const QString& path, int w, int h, QByteArray* table, const char* what)
 {
     constexpr qint64 kLimit = qint64(CPixelDetector::kMaxPixels) * CPixelDetector::kRecordBytes;
     qint64 size = 0;
-    if (!inputFile(c, path, "坏点表", &size))
+    if (!inputFile(c, path, what, &size))
         return false;
     if (size > kLimit) {
-        c.err << "坏点表 " << str(path) << " 长度 " << size << " 字节, 超过上限 " << kLimit << " 字节\n";
+        c.err << what << " " << str(path) << " 长度 " << size << " 字节, 超过上限 " << kLimit << " 字节\n";
         return false;
     }
     if (size % CPixelDetector::kRecordBytes) {
-        c.err << "坏点表 " << str(path) << " 长度 " << size << " 字节不是 4 的倍数, 未使用\n";
+        c.err << what << " " << str(path) << " 长度 " << size << " 字节不是 4 的倍数, 未使用\n";
         return false;
     }
-    if (!readFile(c, path, -kLimit, table, "坏点表"))
+    if (!readFile(c, path, -kLimit, table, what))
         return false;
     constexpr size_t kShown = 10;
     const auto* b = reinterpret_cast<const uint8_t*>(table->constData());
@@ -143,7 +143,7 @@ bool readTable(Context& c, const QString& path, int w, int h, QByteArray* table)
             c.err << "第 " << r + 1 << " 条记录 (" << x << ", " << y << ") 不在 " << w << " x " << h << " 范围内\n";
     }
     if (wrong) {
-        c.err << "坏点表 " << str(path) << " 共 " << count << " 条记录, 其中 " << wrong << " 条无效, 未使用\n";
+        c.err << what << " " << str(path) << " 共 " << count << " 条记录, 其中 " << wrong << " 条无效, 未使用\n";
         return false;
     }
     return true;
@@ -298,7 +298,7 @@ bool prepDetectV20(Context& c, Action* act)
     if (!inputOfSize(c, framePath, qint64(w) * h * 2, "帧文件"))
         return false;
     auto base = std::make_shared<QByteArray>();
-    if (basePath != "-" && !readTable(c, basePath, w, h, base.get()))
+    if (basePath != "-" && !readTable(c, basePath, w, h, base.get(), "基础坏点表"))
         return false;
     if (!outputFile(c, tablePath, "坏点表"))
         return false;
@@ -345,7 +345,7 @@ bool prepTableDump(Context& c, Action* act)
     if (!frameSize(c, 1, CPixelDetector::kMaxPixels, &w, &h))
         return false;
     auto table = std::make_shared<QByteArray>();
-    if (!readTable(c, qarg(c, 0), w, h, table.get()))
+    if (!readTable(c, qarg(c, 0), w, h, table.get(), "坏点表"))
         return false;
     *act = [=](Context& c) {
         const auto* b = reinterpret_cast<const uint8_t*>(table->constData());
