@@ -1,6 +1,7 @@
 #include "CliApp.h"
 #include "CliCommand.h"
 
+#include "CComonFun.h"
 #include "CPixelDetector.h"
 #include "CTwoPointNuc.h"
 
@@ -8,10 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -78,11 +80,70 @@ bool saveFile(Context& c, const QString& path, const std::vector<uint8_t>& bytes
         c.err << "无法创建目录 " << str(dir) << "\n";
         return false;
     }
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)
-        || (!bytes.empty() && f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()))
-        || !f.commit()) {
-        c.err << "无法写入" << what << " " << str(path) << ": " << str(f.errorString()) << "\n";
+    if (!CComonFun::writeFile(path, reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()))) {
+        c.err << "无法写入" << what << " " << str(path) << ": 磁盘已满或无写权限\n";
+        return false;
+    }
+    return true;
+}
+
+// An input that must be exactly `expected` bytes, checked before anything is made.
+bool inputOfSize(Context& c, const QString& path, qint64 expected, const char* what)
+{
+    qint64 size = 0;
+    if (!inputFile(c, path, what, &size))
+        return false;
+    if (size != expected) {
+        c.err << what << " " << str(path) << " 长度 " << size << " 字节, 应为 " << expected << " 字节\n";
+        return false;
+    }
+    return true;
+}
+
+bool isResetRecord(const uint8_t* rec)
+{
+    return std::memcmp(rec, CPixelDetector::kResetRecord, CPixelDetector::kRecordBytes) == 0;
+}
+
+// A bad-pixel table as every command takes it: whole 4-byte records, each naming a
+// pixel of the W x H frame. Anything else is refused (exit 2) and the wrong records
+// named, so that a stray or cut file never turns into bad pixels. The core's reset
+// entry passes: a reset core of a smaller resolution holds it outside its frame.
+bool readTable(Context& c, const QString& path, int w, int h, QByteArray* table, const char* what)
+{
+    constexpr qint64 kLimit = qint64(CPixelDetector::kMaxPixels) * CPixelDetector::kRecordBytes;
+    qint64 size = 0;
+    if (!inputFile(c, path, what, &size))
+        return false;
+    if (size > kLimit) {
+        c.err << what << " " << str(path) << " 长度 " << size << " 字节, 超过上限 " << kLimit << " 字节\n";
+        return false;
+    }
+    if (size % CPixelDetector::kRecordBytes) {
+        c.err << what << " " << str(path) << " 长度 " << size << " 字节不是 4 的倍数, 未使用\n";
+        return false;
+    }
+    if (!readFile(c, path, -kLimit, table, what))
+        return false;
+    constexpr size_t kShown = 10;
+    const auto* b = reinterpret_cast<const uint8_t*>(table->constData());
+    const size_t count = size_t(table->size()) / CPixelDetector::kRecordBytes;
+    size_t wrong = 0;
+    for (size_t r = 0; r < count; ++r) {
+        const uint8_t* rec = b + r * CPixelDetector::kRecordBytes;
+        int x = 0, y = 0;
+        const bool named = CPixelDetector::DecodeRecord(rec, &x, &y, nullptr);
+        if (named && ((x < w && y < h) || isResetRecord(rec)))
+            continue;
+        if (++wrong > kShown)
+            continue;
+        if (!named)
+            c.err << "第 " << r + 1 << " 条记录的行或列为 0, 无效\n";
+        else
+            c.err << "第 " << r + 1 << " 条记录 (" << x << ", " << y << ") 不在 " << w << " x " << h << " 范围内\n";
+    }
+    if (wrong) {
+        c.err << what << " " << str(path) << " 共 " << count << " 条记录, 其中 " << wrong << " 条无效, 未使用\n";
         return false;
     }
     return true;
@@ -116,6 +177,15 @@ bool prepNuc(Context& c, Action* act)
     if (n < 1 || n > unsigned(CTwoPointNuc::kMaxFrames))
         return usageError(c, "统计帧数须在 1 到 " + std::to_string(CTwoPointNuc::kMaxFrames) + " 之间");
     const QString lowDir = qarg(c, 0), highDir = qarg(c, 1), kFile = qarg(c, 5);
+    const qint64 bytes = qint64(w) * h * 2;
+    for (const QString& dir : {highDir, lowDir}) {
+        for (unsigned long long i = 1; i <= n; ++i) {
+            if (!inputOfSize(c, QDir(dir).filePath(QString("Frame%1.frame").arg(i)), bytes, "帧文件"))
+                return false;
+        }
+    }
+    if (!outputFile(c, kFile, "增益文件"))
+        return false;
     *act = [=](Context& c) {
         CTwoPointNuc nuc;
         nuc.SetSize(uint32_t(w), uint32_t(h));
@@ -181,8 +251,6 @@ void reportStats(Context& c, const CPixelDetector::TableStats& s, int w, int h)
 {
     if (s.outside)
         c.err << "警告: " << s.outside << " 条记录不在 " << w << " x " << h << " 范围内, 已忽略\n";
-    if (s.trailing)
-        c.err << "警告: 坏点表末尾有 " << s.trailing << " 个多余字节, 已忽略\n";
 }
 
 // detect-v10 FRAME W H BRIGHT DARK TABLE
@@ -193,6 +261,8 @@ bool prepDetectV10(Context& c, Action* act)
         || !threshold(c, 4, &dark, "暗点阈值"))
         return false;
     const QString framePath = qarg(c, 0), tablePath = qarg(c, 5);
+    if (!inputOfSize(c, framePath, qint64(w) * h * 2, "帧文件") || !outputFile(c, tablePath, "坏点表"))
+        return false;
     *act = [=](Context& c) {
         std::vector<uint16_t> px;
         if (!readFrame(c, framePath, w, h, &px))
@@ -225,18 +295,21 @@ bool prepDetectV20(Context& c, Action* act)
     if (!frameSize(c, 1, CPixelDetector::kMaxPixels, &w, &h) || !threshold(c, 3, &bright, "亮点阈值"))
         return false;
     const QString framePath = qarg(c, 0), basePath = qarg(c, 4), tablePath = qarg(c, 5);
+    if (!inputOfSize(c, framePath, qint64(w) * h * 2, "帧文件"))
+        return false;
+    auto base = std::make_shared<QByteArray>();
+    if (basePath != "-" && !readTable(c, basePath, w, h, base.get(), "基础坏点表"))
+        return false;
+    if (!outputFile(c, tablePath, "坏点表"))
+        return false;
     *act = [=](Context& c) {
         std::vector<uint16_t> px;
         if (!readFrame(c, framePath, w, h, &px))
             return int(ExitDevice);
         std::vector<uint8_t> map(size_t(w) * h, 0);
         if (basePath != "-") {
-            QByteArray base;
-            if (!readFile(c, basePath, -qint64(CPixelDetector::kMaxPixels) * CPixelDetector::kRecordBytes, &base,
-                          "基础坏点表"))
-                return int(ExitDevice);
             CPixelDetector::TableStats s;
-            CPixelDetector::DecodeTable(reinterpret_cast<const uint8_t*>(base.constData()), size_t(base.size()), w,
+            CPixelDetector::DecodeTable(reinterpret_cast<const uint8_t*>(base->constData()), size_t(base->size()), w,
                                         h, map.data(), &s);
             reportStats(c, s, w, h);
         }
@@ -271,40 +344,32 @@ bool prepTableDump(Context& c, Action* act)
     int w = 0, h = 0;
     if (!frameSize(c, 1, CPixelDetector::kMaxPixels, &w, &h))
         return false;
-    const QString tablePath = qarg(c, 0);
+    auto table = std::make_shared<QByteArray>();
+    if (!readTable(c, qarg(c, 0), w, h, table.get(), "坏点表"))
+        return false;
     *act = [=](Context& c) {
-        QByteArray table;
-        if (!readFile(c, tablePath, -qint64(CPixelDetector::kMaxPixels) * CPixelDetector::kRecordBytes, &table,
-                      "坏点表"))
-            return int(ExitDevice);
-        const auto* b = reinterpret_cast<const uint8_t*>(table.constData());
-        const size_t count = size_t(table.size()) / CPixelDetector::kRecordBytes;
-        size_t outside = 0, malformed = 0;
+        const auto* b = reinterpret_cast<const uint8_t*>(table->constData());
+        const size_t count = size_t(table->size()) / CPixelDetector::kRecordBytes;
+        size_t outside = 0;
         for (size_t r = 0; r < count; ++r) {
             int x = 0, y = 0;
             uint8_t mask = 0;
             const uint8_t* rec = b + r * CPixelDetector::kRecordBytes;
-            if (!CPixelDetector::DecodeRecord(rec, &x, &y, &mask)) {
-                ++malformed;
-                c.err << "第 " << r + 1 << " 条记录的行或列为 0, 无效\n";
-                continue;
-            }
+            CPixelDetector::DecodeRecord(rec, &x, &y, &mask);
             if (x >= w || y >= h) {
+                // Only the reset entry gets here: the table check refused any other.
                 ++outside;
                 c.err << "第 " << r + 1 << " 条记录 (" << x << ", " << y << ") 不在 " << w << " x " << h
-                      << " 范围内\n";
+                      << " 范围内 (机芯坏点表复位后的条目), 已忽略\n";
                 continue;
             }
             c.out << x << " " << y << " " << int(mask) << "\n";
         }
-        const size_t trailing = size_t(table.size()) % CPixelDetector::kRecordBytes;
-        if (trailing)
-            c.err << "坏点表长度 " << table.size() << " 字节不是 4 的倍数, 末尾 " << trailing << " 字节已忽略\n";
-        if (count == 0 && !trailing)
+        if (count == 0)
             c.err << "坏点表为空\n";
         else
-            c.err << "共 " << count << " 条记录, 有效 " << count - outside - malformed << " 条\n";
-        return int((malformed || trailing) ? ExitDevice : ExitOk);
+            c.err << "共 " << count << " 条记录, 有效 " << count - outside << " 条\n";
+        return int(ExitOk);
     };
     return true;
 }

@@ -34,6 +34,8 @@ bool prepCapture(Context& c, Action* act)
     const QString outDir = QString::fromStdString(c.opt.args[1]);
     if (outDir.isEmpty())
         return usageError(c, "输出文件夹不能为空");
+    if (!outputFolder(c, outDir))
+        return false;
     const int count = int(n);
     *act = [count, outDir](Context& c) {
         auto* net = dynamic_cast<CNetConnect*>(CDevice::Current());

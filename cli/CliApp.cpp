@@ -128,7 +128,8 @@ int parseOptions(const std::vector<std::string>& args, Options& o, std::ostream&
         } else if (a == "--trace") {
             o.trace = true;
         } else if (a == "--help" || a == "-h") {
-            return ExitUsage;
+            o.command = "help";
+            return ExitOk;
         } else {
             err << "用法错误: 未知选项 " << a << "\n";
             return ExitUsage;
@@ -182,7 +183,8 @@ bool parseNumber(const std::string& text, unsigned long long max, unsigned long 
 std::string usage()
 {
     std::string u = "irbench-cli [--serial PATH [--baud N] | --net HOST[:PORT] [--user U] [--password P] [--channel N]]\n"
-                    "            [--poll-ms N] [--trace] COMMAND ARGS\n";
+                    "            [--poll-ms N] [--trace] COMMAND ARGS\n"
+                    "  help (或 --help, -h)              显示本说明\n";
     for (const auto& entry : commands()) {
         std::string syn = entry.second.synopsis;
         syn.resize(std::max<size_t>(syn.size() + 2, 34), ' ');
@@ -190,7 +192,8 @@ std::string usage()
     }
     u += "数字可写十进制或 0x 十六进制。默认网络 127.0.0.1:8000, 用户 admin, 密码 admin, 通道 1;\n"
          "串口默认 115200 波特; --poll-ms 默认 200。\n"
-         "退出码: 0 成功, 1 机芯拒绝或无应答, 2 用法错误, 3 无法连接。\n";
+         "退出码: 0 成功, 1 机芯拒绝或无应答, 2 用法错误, 3 无法连接。\n"
+         "输出文件无法写入也为 1; 输入文件不可用 (不存在、为空、是文件夹或长度不对) 为 2, 在连接机芯之前检查。\n";
     return u;
 }
 
@@ -200,6 +203,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (parseOptions(args, c.opt, err) != ExitOk) {
         err << usage();
         return ExitUsage;
+    }
+    if (c.opt.command == "help") {
+        out << usage();
+        return ExitOk;
     }
     const auto it = commands().find(c.opt.command);
     if (it == commands().end()) {
@@ -212,7 +219,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return ExitUsage;
     }
     if (!it->second.prepare(c, &action))
-        return ExitUsage;
+        return c.refusal;
 
     DataExchange::setPollIntervalMs(c.opt.pollMs);
     DataExchange* dx = DataExchange::instance();

@@ -3,6 +3,10 @@
 // What every irbench-cli command is made of; each command file adds its commands to
 // the table with an add...Commands function.
 
+#include "CliApp.h"
+
+#include <QString>
+
 #include <functional>
 #include <iosfwd>
 #include <map>
@@ -30,6 +34,9 @@ struct Context {
     Options opt;
     std::ostream& out;
     std::ostream& err;
+    // The exit status when a command's prepare gives false: a usage error or an
+    // unusable input keep 2; an output that cannot be written sets 1.
+    int refusal = ExitUsage;
 };
 
 // The work of a command once its arguments are checked (and the link is up).
@@ -57,5 +64,18 @@ void addCaptureCommands(CommandTable& table);
 std::string hex32(unsigned long long v, bool pad);
 bool usageError(Context& c, const std::string& why); // prints the usage, returns false
 bool number(Context& c, size_t argIndex, unsigned long long max, unsigned long long* v, const char* what);
+
+// Files, checked in prepare, before anything is connected or created. Each prints why
+// it refuses and returns false.
+// Why `path` cannot be read as an input (missing, a folder, a device, unreadable);
+// empty when it can, `size` then gets its length.
+std::string unusableInput(const QString& path, qint64* size);
+// "无法读取<what> PATH: reason"; exit status 2.
+bool inputFile(Context& c, const QString& path, const char* what, qint64* size);
+// An output that exists but is no regular file (a folder, a device) is never replaced
+// by a file: "无法写入<what> PATH: ..."; exit status 1.
+bool outputFile(Context& c, const QString& path, const char* what);
+// An output folder that exists as something else; exit status 1.
+bool outputFolder(Context& c, const QString& path);
 
 } // namespace irbench_cli

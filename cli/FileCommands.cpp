@@ -14,6 +14,20 @@ namespace {
 bool prepFileTool(Context& c, Action* act, bool checksum)
 {
     const QString input = QString::fromStdString(c.opt.args[0]);
+    qint64 size = 0;
+    if (!inputFile(c, input, "文件", &size))
+        return false;
+    if (size == 0) {
+        c.err << "文件 " << c.opt.args[0] << " 为空, 未转换\n";
+        return false;
+    }
+    if (checksum && size > FileTools::kMaxChecksumInput) {
+        c.err << "文件 " << c.opt.args[0] << " 超过4GB, 校验头无法记录其长度\n";
+        return false;
+    }
+    const QString output = FileTools::prefixedPath(input, checksum ? QStringLiteral("crc_") : QStringLiteral("Invert_"));
+    if (!outputFile(c, output, "文件"))
+        return false;
     *act = [input, checksum](Context& c) {
         const FileTools::Result r = checksum ? FileTools::checksumFile(input) : FileTools::invertFile(input);
         if (!r.ok) {

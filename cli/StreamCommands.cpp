@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
@@ -49,14 +50,18 @@ bool prepRecordStream(Context& c, Action* act)
     if (c.opt.serial)
         return usageError(c, "实时视频只能通过网络连接获取 (不能用 --serial)");
     const QString path = QString::fromStdString(c.opt.args[1]);
+    if (!outputFile(c, path, "文件"))
+        return false;
     *act = [seconds, path](Context& c) {
         auto* net = dynamic_cast<CNetConnect*>(CDevice::Current());
         if (!net) {
             c.err << "实时视频只能通过网络连接获取\n";
             return int(ExitNoConnection);
         }
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Recorded into a temporary beside the name; an earlier recording is replaced
+        // only by a complete one.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
             c.err << "无法创建文件 " << path.toStdString() << ": " << file.errorString().toStdString() << "\n";
             return int(ExitDevice);
         }
@@ -96,13 +101,20 @@ bool prepRecordStream(Context& c, Action* act)
         net->StopStream();
         net->SetStreamSink({});
         const quint64 frames = net->FrameBuffer() ? net->FrameBuffer()->FrameCount() : 0;
-        file.close();
         if (writeFailed || file.error() != QFileDevice::NoError) {
-            c.err << "写文件失败 " << path.toStdString() << ": " << file.errorString().toStdString() << "\n";
+            file.cancelWriting();
+            c.err << "写文件失败 " << path.toStdString() << ": 磁盘已满或无写权限, 原有文件未改动\n";
             return int(ExitDevice);
         }
         if (written == 0) {
+            file.cancelWriting();
             c.err << "未收到任何视频数据\n";
+            return int(ExitDevice);
+        }
+        // commit() alone would rename the temporary even when the last bytes fail.
+        if (!file.flush() || !file.commit()) {
+            file.cancelWriting();
+            c.err << "写文件失败 " << path.toStdString() << ": " << file.errorString().toStdString() << "\n";
             return int(ExitDevice);
         }
         c.out << written << " 字节, " << net->StreamChunkCount() << " 个数据包, " << frames << " 帧\n";
@@ -135,18 +147,24 @@ bool prepDecodeStream(Context& c, Action* act)
     }
     const QString input = QString::fromStdString(a[0]);
     const QString outDir = QString::fromStdString(a[1]);
+    qint64 size = 0;
+    if (!inputFile(c, input, "文件", &size))
+        return false;
+    if (size == 0) {
+        c.err << "文件 " << a[0] << " 为空, 没有视频数据\n";
+        return false;
+    }
+    if (!outputFolder(c, outDir))
+        return false;
     *act = [input, outDir, layout](Context& c) {
         QFile file(input);
         if (!file.open(QIODevice::ReadOnly)) {
             c.err << "无法打开文件 " << input.toStdString() << ": " << file.errorString().toStdString() << "\n";
             return int(ExitDevice);
         }
-        if (!QDir().mkpath(outDir)) {
-            c.err << "无法创建文件夹 " << outDir.toStdString() << "\n";
-            return int(ExitDevice);
-        }
         CFindFrame frames;
         bool failed = false;
+        bool haveDir = false;
         quint64 count = 0;
         // No core geometry: classes 1..4 keep their trailer at the end of each frame.
         frames.SetLayoutProvider([layout]() { return layout; });
@@ -155,6 +173,12 @@ bool prepDecodeStream(Context& c, Action* act)
             int w = 0, h = 0;
             if (failed || !frames.GetFrame(&image, &w, &h))
                 return;
+            // The folder with the first whole frame: a file without one leaves nothing.
+            if (!haveDir && !(haveDir = QDir().mkpath(outDir))) {
+                c.err << "无法创建文件夹 " << outDir.toStdString() << "\n";
+                failed = true;
+                return;
+            }
             ++count;
             const QString name = QDir(outDir).filePath(QStringLiteral("Frame%1.frame").arg(count));
             if (!CComonFun::writeFrameFile(name, image.data(), image.size())) {
@@ -178,7 +202,7 @@ bool prepDecodeStream(Context& c, Action* act)
               << " 个\n";
         if (count == 0) {
             c.err << "文件中没有完整的视频帧\n";
-            return int(ExitDevice);
+            return int(ExitUsage);
         }
         return int(ExitOk);
     };
@@ -205,19 +229,27 @@ bool prepAgc(Context& c, Action* act)
         return usageError(c, "宽度和高度至少为 1");
     const QString input = QString::fromStdString(c.opt.args[1]);
     const QString output = QString::fromStdString(c.opt.args[4]);
-    *act = [mode, w, h, input, output](Context& c) {
+    const qint64 expected = qint64(w * h * 2);
+    qint64 size = 0;
+    if (!inputFile(c, input, "文件", &size))
+        return false;
+    if (size != expected) {
+        c.err << "文件长度 " << size << " 字节与 " << w << "x" << h << " 帧的 " << expected << " 字节不符\n";
+        return false;
+    }
+    if (!outputFile(c, output, "文件"))
+        return false;
+    *act = [mode, w, h, expected, input, output](Context& c) {
         QFile in(input);
         if (!in.open(QIODevice::ReadOnly)) {
             c.err << "无法打开文件 " << input.toStdString() << ": " << in.errorString().toStdString() << "\n";
             return int(ExitDevice);
         }
-        const qint64 expected = qint64(w * h * 2);
-        if (in.size() != expected) {
-            c.err << "文件长度 " << in.size() << " 字节与 " << w << "x" << h << " 帧的 " << expected
-                  << " 字节不符\n";
+        const QByteArray raw = in.readAll();
+        if (raw.size() != expected) {
+            c.err << "读文件失败 " << input.toStdString() << ": " << in.errorString().toStdString() << "\n";
             return int(ExitDevice);
         }
-        const QByteArray raw = in.readAll();
         std::vector<uint16_t> pixels(size_t(w * h));
         std::memcpy(pixels.data(), raw.constData(), size_t(expected));
         AgcProcessor agc;
@@ -227,11 +259,9 @@ bool prepAgc(Context& c, Action* act)
             c.err << "AGC 处理失败\n";
             return int(ExitDevice);
         }
-        QFile out(output);
-        const QByteArray header = QByteArray("P5\n") + QByteArray::number(w) + " " + QByteArray::number(h) + "\n255\n";
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(header) != header.size()
-            || out.write(reinterpret_cast<const char*>(grey.data()), qint64(grey.size())) != qint64(grey.size())
-            || !out.flush()) {
+        QByteArray pgm = QByteArray("P5\n") + QByteArray::number(w) + " " + QByteArray::number(h) + "\n255\n";
+        pgm.append(reinterpret_cast<const char*>(grey.data()), qsizetype(grey.size()));
+        if (!CComonFun::writeFile(output, pgm)) {
             c.err << "写文件失败 " << output.toStdString() << "\n";
             return int(ExitDevice);
         }

@@ -3,6 +3,7 @@
 
 #include "FileTransfer.h"
 #include "ModuleInteract.h"
+#include "UpgradeWriter.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -11,9 +12,7 @@
 #include <QObject>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <memory>
 #include <ostream>
 
 namespace irbench_cli {
@@ -68,20 +67,39 @@ std::string hexByte(unsigned char b)
     return buf;
 }
 
-// Compares what was written with what came back; prints the first difference.
-int compareReadBack(Context& c, const QByteArray& written, const QByteArray& back)
+// Compares the file with what came back, block by block, so that neither side needs
+// a second copy; prints the first difference.
+int compareReadBack(Context& c, const QString& path, const QByteArray& back)
 {
-    const int common = std::min(written.size(), back.size());
-    for (int i = 0; i < common; ++i) {
-        if (written[i] != back[i]) {
-            c.err << "校验失败: 偏移 " << hex32(unsigned(i), false) << " 处不同, 写入 "
-                  << hexByte(uchar(written[i])) << ", 读回 " << hexByte(uchar(back[i])) << "\n";
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        c.err << "校验失败: 无法读取文件 " << path.toStdString() << ": " << file.errorString().toStdString() << "\n";
+        return int(ExitDevice);
+    }
+    const qint64 written = file.size();
+    char block[ModuleInteract::kBlockSize];
+    qint64 offset = 0;
+    while (offset < written) {
+        const qint64 got = file.read(block, sizeof block);
+        if (got <= 0) {
+            c.err << "校验失败: 读取文件 " << path.toStdString() << " 失败\n";
             return int(ExitDevice);
         }
+        const qint64 common = std::min<qint64>(got, qint64(back.size()) - offset);
+        for (qint64 i = 0; i < common; ++i) {
+            if (block[i] != back[offset + i]) {
+                c.err << "校验失败: 偏移 " << hex32(unsigned(offset + i), false) << " 处不同, 写入 "
+                      << hexByte(uchar(block[i])) << ", 读回 " << hexByte(uchar(back[offset + i])) << "\n";
+                return int(ExitDevice);
+            }
+        }
+        if (common < got)
+            break;
+        offset += got;
     }
-    if (written.size() != back.size()) {
-        c.err << "校验失败: 写入 " << written.size() << " 字节, 读回 " << back.size() << " 字节 (偏移 "
-              << hex32(unsigned(common), false) << " 起不同)\n";
+    if (written != back.size()) {
+        c.err << "校验失败: 写入 " << written << " 字节, 读回 " << back.size() << " 字节 (偏移 "
+              << hex32(unsigned(std::min<qint64>(written, back.size())), false) << " 起不同)\n";
         return int(ExitDevice);
     }
     c.out << "校验通过: " << back.size() << " 字节一致\n";
@@ -111,58 +129,55 @@ bool prepWriteFile(Context& c, Action* act)
         }
     }
 
-    // The whole file is read before anything is connected.
+    // Only the size is taken before connecting; the blocks are read as they are sent.
     const QString path = QString::fromStdString(a[1]);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        c.err << "文件打开失败: " << a[1] << "\n";
+    qint64 size = 0;
+    const std::string why = unusableInput(path, &size);
+    if (!why.empty()) {
+        c.err << "文件打开失败: " << a[1] << " (" << why << ")\n";
         return false;
     }
-    if (file.size() > qint64(INT_MAX)) {
-        c.err << "文件过大: " << a[1] << "\n";
-        return false;
-    }
-    auto data = std::make_shared<QByteArray>(file.readAll());
-    if (data->size() != file.size()) {
-        c.err << "文件读取失败: " << a[1] << "\n";
-        return false;
-    }
-    if (data->isEmpty()) {
+    if (size == 0) {
         c.err << "文件为空, 未写入: " << a[1] << "\n";
         return false;
     }
-    if (!ModuleInteract::fitsArea(uint32_t(addr), data->size())) {
+    if (!ModuleInteract::fitsArea(uint32_t(addr), size)) {
         const uint32_t end = ModuleInteract::areaEnd(uint32_t(addr));
-        c.err << "文件大小 " << data->size() << " 字节超出目标区域 (" << hex32(addr, false) << " 到 "
+        c.err << "文件大小 " << size << " 字节超出目标区域 (" << hex32(addr, false) << " 到 "
               << hex32(end, false) << "), 未写入\n";
         return false;
     }
 
-    *act = [addr, reload, verify, data](Context& c) {
-        ModuleInteract* mi = ModuleInteract::instance();
+    *act = [addr, reload, verify, path](Context& c) {
+        // The writer's messages are worded here, after "写入失败: ".
+        class Silent : public TransferContext {
+        public:
+            void message(const QString&, const QString&) override {}
+        } silent;
+        UpgradeOptions options;
+        options.finalEmptyBlock = false;
+        options.reload = reload;
+        options.exitFailureFails = false; // the data is in flash once the end is acknowledged
+        options.tellFailures = false;
         int last = -1;
-        QObject progressContext;
-        QObject::connect(mi, &ModuleInteract::signalFileHasWriteBlocks, &progressContext,
-                         [&c, &last](int percent) {
-                             if (percent == last)
-                                 return;
-                             last = percent;
-                             c.err << "写入 " << percent << "%\n";
-                             c.err.flush();
-                         },
-                         Qt::DirectConnection);
-        const bool ok = mi->writeBlocksAt(uint32_t(addr), reload ? 1 : 0,
-                                          reinterpret_cast<const unsigned char*>(data->constData()),
-                                          data->size());
-        if (!ok) {
-            c.err << "写入失败: " << mi->lastErrorText().toStdString() << "\n";
+        options.progress = [&c, &last](int percent) {
+            if (percent == last)
+                return;
+            last = percent;
+            c.err << "写入 " << percent << "%\n";
+            c.err.flush();
+        };
+        FileSource source(path);
+        const UpgradeResult r = writeUpgrade(silent, uint32_t(addr), source, options);
+        if (!r.ok) {
+            c.err << "写入失败: " << ModuleInteract::errorText(r.code).toStdString() << "\n";
             return int(ExitDevice);
         }
-        if (mi->state() != ModuleInteract::StateIdle) {
-            c.err << "数据已写入, 但" << mi->lastErrorText().toStdString() << ", 机芯可能仍在升级模式\n";
+        if (r.code == ModuleInteract::ErrExit) {
+            c.err << "数据已写入, 但" << ModuleInteract::errorText(r.code).toStdString() << ", 机芯可能仍在升级模式\n";
             return int(ExitDevice);
         }
-        c.out << "已写入 " << data->size() << " 字节到 " << hex32(addr, true) << "\n";
+        c.out << "已写入 " << source.size() << " 字节到 " << hex32(addr, true) << "\n";
         if (verify == 0)
             return int(ExitOk);
         CliTransferContext ctx(c.err, "读回");
@@ -171,7 +186,7 @@ bool prepWriteFile(Context& c, Action* act)
             c.err << "校验失败: 数据读回失败\n";
             return int(ExitDevice);
         }
-        return compareReadBack(c, *data, back);
+        return compareReadBack(c, path, back);
     };
     return true;
 }
@@ -189,8 +204,11 @@ bool prepReadBack(Context& c, Action* act)
     }
     if (info.isDir()) {
         c.err << "文件打开失败: " << c.opt.args[1] << " 是目录\n";
+        c.refusal = ExitDevice;
         return false;
     }
+    if (!outputFile(c, path, "文件"))
+        return false;
     *act = [selector, path](Context& c) {
         CliTransferContext ctx(c.err, "读取");
         if (!readBackToFile(ctx, selector, path))

@@ -72,7 +72,9 @@ bool CComonFun::writeFile(const QString& path, const char* data, qint64 len)
     f.setDirectWriteFallback(true); // a writable file in a read-only folder
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    if (len > 0 && f.write(data, len) != len) {
+    // Short writes stay in the buffer until the flush, and commit() renames the
+    // temporary even when that flush fails (disk full, file-size limit).
+    if ((len > 0 && f.write(data, len) != len) || !f.flush()) {
         f.cancelWriting();
         return false;
     }

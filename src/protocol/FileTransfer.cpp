@@ -48,7 +48,8 @@ public:
     }
     bool open() override { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate); }
     bool append(const char* data, int len) override { return m_file.write(data, len) == len; }
-    bool finish() override { return m_file.commit(); }
+    // commit() would rename the temporary even when the last buffered bytes fail.
+    bool finish() override { return m_file.flush() && m_file.commit(); }
     void discard() override
     {
         if (m_file.isOpen())
@@ -275,7 +276,7 @@ bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath)
         bytes.append(char(v >> 8));
         bytes.append(char(v));
     }
-    if (out.write(bytes) != bytes.size() || !out.commit())
+    if (out.write(bytes) != bytes.size() || !out.flush() || !out.commit())
         return false;
     if (binPath)
         *binPath = outPath;

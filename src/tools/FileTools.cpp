@@ -142,8 +142,11 @@ Result invertFile(const QString& inputPath, const Progress& progress)
         if (got < kBlockSize)
             break;
     }
-    if (!out.commit())
+    // commit() would rename the temporary even when the last buffered bytes fail.
+    if (!out.flush() || !out.commit()) {
+        out.cancelWriting();
         return failure(QStringLiteral("写入文件 %1 失败").arg(nameOf(r.outputPath)));
+    }
     r.ok = true;
     r.length = done;
     return r;
@@ -220,8 +223,11 @@ Result checksumFile(const QString& inputPath, const Progress& progress)
         out.cancelWriting();
         return failure(QStringLiteral("文件 %1 在校验过程中被修改").arg(nameOf(inputPath)));
     }
-    if (!out.commit())
+    // commit() would rename the temporary even when the last buffered bytes fail.
+    if (!out.flush() || !out.commit()) {
+        out.cancelWriting();
         return failure(QStringLiteral("写入文件 %1 失败").arg(nameOf(r.outputPath)));
+    }
     r.ok = true;
     r.length = length;
     r.crc = crc;

@@ -85,13 +85,15 @@ int SimProcess::terminate()
     return m_proc->exitStatus() == QProcess::NormalExit ? m_proc->exitCode() : -1;
 }
 
-CliResult runCli(const QStringList& args, int timeoutMs)
+namespace {
+
+CliResult runProgram(const QString& program, const QStringList& args, int timeoutMs)
 {
     CliResult r;
     QProcess p;
     QElapsedTimer t;
     t.start();
-    p.start(IRBENCH_CLI_PATH, args);
+    p.start(program, args);
     if (!p.waitForStarted(5000))
         return r;
     if (!p.waitForFinished(timeoutMs)) {
@@ -106,6 +108,19 @@ CliResult runCli(const QStringList& args, int timeoutMs)
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+} // namespace
+
+CliResult runCli(const QStringList& args, int timeoutMs)
+{
+    return runProgram(IRBENCH_CLI_PATH, args, timeoutMs);
+}
+
+CliResult runCliWithFileLimit(const QStringList& args, int blocks, int timeoutMs)
+{
+    const QString script = QString("ulimit -f %1 && exec \"$0\" \"$@\"").arg(blocks);
+    return runProgram("bash", QStringList{"-c", script, IRBENCH_CLI_PATH} + args, timeoutMs);
 }
 
 } // namespace irtest

@@ -39,5 +39,8 @@ struct CliResult {
 
 // Runs irbench-cli with the given arguments (bounded by timeoutMs).
 CliResult runCli(const QStringList& args, int timeoutMs = 30000);
+// The same under a file-size limit of `blocks` (bash's ulimit -f): a disk that fills
+// up, without touching a device node.
+CliResult runCliWithFileLimit(const QStringList& args, int blocks, int timeoutMs = 30000);
 
 } // namespace irtest

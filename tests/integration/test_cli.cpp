@@ -208,6 +208,43 @@ TEST(CliFileTools, InvertAndChecksumWriteBesideTheInputWithoutACamera)
     EXPECT_EQ(d.mid(48), QByteArray("abc"));
 
     r = runCli({"crc", dir.filePath("missing.bin")});
-    EXPECT_EQ(r.exitCode, 1) << "a file that cannot be read is a failure, not \"done\"";
+    EXPECT_EQ(r.exitCode, 2) << "a file that cannot be read is refused, not \"done\"";
     EXPECT_FALSE(QFile::exists(dir.filePath("crc_missing.bin")));
+}
+
+TEST(CliWriteFile, BlocksReadFromTheFileAreVerifiedAgainstIt)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.ok()) << sim.output().toStdString();
+    QTemporaryDir dir;
+    // Three blocks and a short one; b differs from a only in the second block.
+    QByteArray a(3500, Qt::Uninitialized);
+    for (int i = 0; i < a.size(); ++i)
+        a[i] = char((i * 7 + i / 251) & 0xFF);
+    QByteArray b = a;
+    b[1234] = char(b[1234] ^ 0x10);
+    const QString fa = dir.filePath("a.bin"), fb = dir.filePath("b.bin");
+    for (const auto& [path, bytes] : {std::pair{fa, a}, std::pair{fb, b}}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+
+    CliResult r = runCli(net(sim, {"write-file", "0x1000000", fa, "--verify", "2"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("已写入 3500 字节到 0x01000000")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("校验通过: 3500 字节一致")) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("写入 100%")) << r.err.toStdString();
+
+    // Written to OCC 2, compared with OCC 1, which holds a.
+    r = runCli(net(sim, {"write-file", "0x1100000", fb, "--verify", "2"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("偏移 0x4d2 处不同")) << r.err.toStdString();
+
+    // The same file against a longer data set: the length is the difference.
+    QFile shortFile(dir.filePath("s.bin"));
+    ASSERT_TRUE(shortFile.open(QIODevice::WriteOnly) && shortFile.write(a.left(2000)) == 2000);
+    shortFile.close();
+    r = runCli(net(sim, {"write-file", "0x1200000", shortFile.fileName(), "--verify", "2"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("写入 2000 字节, 读回 3500 字节 (偏移 0x7d0 起不同)")) << r.err.toStdString();
 }

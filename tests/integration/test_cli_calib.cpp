@@ -69,13 +69,13 @@ TEST(CliCalibration, NucWritesTheGainFileAndRefusesBadInput)
     EXPECT_EQ(r.exitCode, 1) << text(r);
     EXPECT_FALSE(QFile::exists(k2));
 
-    // A missing or short frame is a failure naming the file, and the old gain file stays.
+    // A missing or short frame is refused naming the file, and the old gain file stays.
     r = runCli({"nuc", low, high, "2", "2", "3", k});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("Frame3.frame")) << text(r);
     ASSERT_TRUE(writeBytes(high + "/Frame2.frame", frameBytes({2001, 1000, 3000})));
     r = runCli({"nuc", low, high, "2", "2", "2", k});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("6 字节")) << text(r);
     EXPECT_EQ(readBytes(k).toHex(), QByteArray("7fffafc861a87fff"));
 
@@ -135,16 +135,21 @@ TEST(CliCalibration, UnreadableOrDamagedFilesAreFailures)
     EXPECT_EQ(r.exitCode, 1) << text(r);
     EXPECT_TRUE(r.err.contains("无法写入坏点表")) << text(r);
     r = runCli({"detect-v20", dir.filePath("none.frame"), "4", "4", "50", "-", dir.filePath("t.bin")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_FALSE(QFile::exists(dir.filePath("t.bin")));
 
-    // Valid records are listed, the damage is reported and the exit says so.
+    // A damaged table is refused as a whole, the damage named.
     const QString table = dir.filePath("damaged.bin");
     ASSERT_TRUE(writeBytes(table, QByteArray::fromHex("2f001001" "00000005" "0000200301")));
     r = runCli({"table-dump", table, "4", "4"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "0 0 47\n2 1 0\n");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
     EXPECT_TRUE(r.err.contains("不是 4 的倍数")) << text(r);
-    EXPECT_EQ(runCli({"table-dump", dir.filePath("missing.bin"), "4", "4"}).exitCode, 1);
+    ASSERT_TRUE(writeBytes(table, QByteArray::fromHex("2f001001" "00000005" "00002003")));
+    r = runCli({"table-dump", table, "4", "4"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.contains("第 2 条记录的行或列为 0")) << text(r);
+    EXPECT_EQ(runCli({"table-dump", dir.filePath("missing.bin"), "4", "4"}).exitCode, 2);
     EXPECT_EQ(runCli({"table-dump", table, "4096", "4"}).exitCode, 2);
 }

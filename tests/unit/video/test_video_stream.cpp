@@ -132,12 +132,12 @@ TEST_F(VideoStream, CliRecordsDecodesAndMapsTheStream)
 
     // Bad arguments are refused before anything is connected or written.
     EXPECT_EQ(cli({"agc", "4", first.toStdString(), "640", "510", pgm}), 2);
-    EXPECT_EQ(cli({"agc", "1", first.toStdString(), "640", "512", pgm}, &out, &err), 1) << "size mismatch";
+    EXPECT_EQ(cli({"agc", "1", first.toStdString(), "640", "512", pgm}, &out, &err), 2) << "size mismatch";
     EXPECT_NE(err.find("不符"), std::string::npos);
     EXPECT_EQ(cli({"record-stream", "0", rec}), 2);
     std::ostringstream o, e;
     EXPECT_EQ(irbench_cli::run({"--serial", "/dev/null", "record-stream", "1", rec}, o, e), 2);
-    EXPECT_EQ(cli({"decode-stream", root.file("missing.bin").toStdString(), outDir}), 1);
+    EXPECT_EQ(cli({"decode-stream", root.file("missing.bin").toStdString(), outDir}), 2);
 }
 
 } // namespace
