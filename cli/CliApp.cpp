@@ -125,6 +125,13 @@ int parseOptions(const std::vector<std::string>& args, Options& o, std::ostream&
                 return ExitUsage;
             }
             o.pollMs = double(n);
+        } else if (a == "--pacing") {
+            DataExchange::Pacing pacing = DataExchange::Pacing::Fixed;
+            if (!(v = need(a)) || !DataExchange::pacingFromName(QString::fromStdString(*v), &pacing)) {
+                err << "用法错误: --pacing 只能是 fixed 或 reply\n";
+                return ExitUsage;
+            }
+            o.pacing = pacing;
         } else if (a == "--trace") {
             o.trace = true;
         } else if (a == "--help" || a == "-h") {
@@ -183,7 +190,7 @@ bool parseNumber(const std::string& text, unsigned long long max, unsigned long 
 std::string usage()
 {
     std::string u = "irbench-cli [--serial PATH [--baud N] | --net HOST[:PORT] [--user U] [--password P] [--channel N]]\n"
-                    "            [--poll-ms N] [--trace] COMMAND ARGS\n"
+                    "            [--poll-ms N] [--pacing fixed|reply] [--trace] COMMAND ARGS\n"
                     "  help (或 --help, -h)              显示本说明\n";
     for (const auto& entry : commands()) {
         std::string syn = entry.second.synopsis;
@@ -192,6 +199,7 @@ std::string usage()
     }
     u += "数字可写十进制或 0x 十六进制。默认网络 127.0.0.1:8000, 用户 admin, 密码 admin, 通道 1;\n"
          "串口默认 115200 波特; --poll-ms 默认 200。\n"
+         "--pacing fixed: 每次读取前等待一个轮询间隔 (默认); reply: 应答一到即返回, 超时与 fixed 相同。\n"
          "退出码: 0 成功, 1 机芯拒绝或无应答, 2 用法错误, 3 无法连接。\n"
          "输出文件无法写入也为 1; 输入文件不可用 (不存在、为空、是文件夹或长度不对) 为 2, 在连接机芯之前检查。\n";
     return u;
@@ -222,6 +230,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return c.refusal;
 
     DataExchange::setPollIntervalMs(c.opt.pollMs);
+    DataExchange::setPacing(c.opt.pacing);
     DataExchange* dx = DataExchange::instance();
     QObject traceContext;
     if (c.opt.trace) {
@@ -230,6 +239,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                          Qt::DirectConnection);
         QObject::connect(dx, &DataExchange::signalRecvCMD, &traceContext,
                          [&err](const QString& s) { err << commandLogLine(s, false).toStdString() << "\n"; },
+                         Qt::DirectConnection);
+        QObject::connect(dx, &DataExchange::signalDroppedReply, &traceContext,
+                         [&err](const QString& s, const QString& why) {
+                             err << droppedReplyLogLine(s, why).toStdString() << "\n";
+                         },
                          Qt::DirectConnection);
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DataExchange.h"
+
 // What every irbench-cli command is made of; each command file adds its commands to
 // the table with an add...Commands function.
 
@@ -25,6 +27,7 @@ struct Options {
     std::string password = "admin";
     int channel = 1;
     double pollMs = 200;
+    DataExchange::Pacing pacing = DataExchange::Pacing::Fixed;
     bool trace = false;
     std::string command;
     std::vector<std::string> args;

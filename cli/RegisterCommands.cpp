@@ -137,7 +137,7 @@ bool prepIdentify(Context& c, Action* act)
         line("core_class", QString::number(mgr->coreClass()));
         line("frame_size", QString("%1x%2").arg(size.width()).arg(size.height()));
         if (mgr->readError() != 0) {
-            c.err << "机芯未应答传感器 ID 读取\n";
+            c.err << mgr->readErrorText().toStdString() << "\n";
             return int(ExitDevice);
         }
         return int(ExitOk);

@@ -154,14 +154,19 @@ void ConfigPageWidget::OnActionDelList()
 
 void ConfigPageWidget::appendHistory(const QString& strCMD, bool bSent)
 {
+    appendHistoryLine(commandLogLine(strCMD, bSent), bSent ? QColor(Qt::blue) : QColor(Qt::red));
+}
+
+void ConfigPageWidget::appendHistoryLine(const QString& strLine, const QColor& color)
+{
     QTextDocument* doc = m_pTbrCmdHistory->document();
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat format;
-    format.setForeground(bSent ? QColor(Qt::blue) : QColor(Qt::red));
+    format.setForeground(color);
     if (!doc->isEmpty())
         cursor.insertBlock();
-    cursor.insertText(commandLogLine(strCMD, bSent), format);
+    cursor.insertText(strLine, format);
     m_pTbrCmdHistory->setTextColor(format.foreground().color());
     m_pTbrCmdHistory->moveCursor(QTextCursor::End);
     m_pTbrCmdHistory->verticalScrollBar()->setValue(m_pTbrCmdHistory->verticalScrollBar()->maximum());
@@ -175,4 +180,10 @@ void ConfigPageWidget::onShowSendCMDMessage(const QString& strCMD)
 void ConfigPageWidget::onShowRecvCMDMessage(const QString& strCMD)
 {
     appendHistory(strCMD, false);
+}
+
+void ConfigPageWidget::onShowDroppedReply(const QString& strCMD, const QString& strReason)
+{
+    // Grey: it reached the bench but answered nothing.
+    appendHistoryLine(droppedReplyLogLine(strCMD, strReason), QColor(Qt::darkGray));
 }

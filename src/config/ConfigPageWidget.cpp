@@ -291,6 +291,7 @@ bool ConfigPageWidget::ConnectSignals()
     DataExchange* dx = DataExchange::instance();
     connect(dx, &DataExchange::signalSendCMD, this, &ConfigPageWidget::onShowSendCMDMessage);
     connect(dx, &DataExchange::signalRecvCMD, this, &ConfigPageWidget::onShowRecvCMDMessage);
+    connect(dx, &DataExchange::signalDroppedReply, this, &ConfigPageWidget::onShowDroppedReply);
 
     DeviceRunner* runner = DeviceRunner::instance();
     connect(runner, &DeviceRunner::signalStatus, m_pLabOccStatus, &QLabel::setText);

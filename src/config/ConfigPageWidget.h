@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <QColor>
 #include <QWidget>
 
 #include <cstdint>
@@ -86,6 +87,7 @@ public slots:
     void OnActionDelList();
     void onShowSendCMDMessage(const QString& strCMD);
     void onShowRecvCMDMessage(const QString& strCMD);
+    void onShowDroppedReply(const QString& strCMD, const QString& strReason);
 
 private:
     bool SetupUI();
@@ -106,6 +108,7 @@ private:
     // Console helpers.
     void runCommand(const QString& strAddr, const QString& strValue);
     void appendHistory(const QString& strCMD, bool bSent);
+    void appendHistoryLine(const QString& strLine, const QColor& color);
     void saveCustomCommands();
     void addCommandRow(const LocalCmdEntry& entry);
 

@@ -140,6 +140,12 @@ int CameraInfoDataManager::readError() const
     return d->readError;
 }
 
+QString CameraInfoDataManager::readErrorText() const
+{
+    QMutexLocker lock(&m_infoLock);
+    return d->readErrorText;
+}
+
 int CameraInfoDataManager::deviceForm() const
 {
     QMutexLocker lock(&m_infoLock);

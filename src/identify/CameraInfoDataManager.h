@@ -33,7 +33,10 @@ public:
     int coreFamily() const;
     int outputType() const;
     QStringList versions() const;    // six texts
+    // Nonzero when the last identification stopped at a read the core did not answer;
+    // the text names it.
     int readError() const;
+    QString readErrorText() const;
     int deviceForm() const;
 
     FrameAddInfo frameAddInfo() const;

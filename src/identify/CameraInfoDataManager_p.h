@@ -24,6 +24,7 @@ struct CameraInfoDataManager::Data {
 
     bool identified = false;
     int readError = 0;
+    QString readErrorText; // what did not answer, for the operator
     unsigned char raw[CModuleInfoDecoder::kRawModuleBytes] = {0, 0, 0, 0, 0};
 
     // Bumped when the core is forgotten: results of an identification that was
@@ -47,5 +48,6 @@ struct CameraInfoDataManager::Data {
         versions = CModuleInfoDecoder::defaultVersions();
         identified = false;
         readError = 0;
+        readErrorText.clear();
     }
 };

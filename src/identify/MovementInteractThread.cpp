@@ -27,6 +27,25 @@ constexpr int kRawSensorIdMax = 64;
 constexpr int kSensorTypeRawText = 5; // answers sensor ID and serial number as bytes
 constexpr double kReadPauseMs = 20.0;
 constexpr double kStageTwoDelayMs = 1000.0;
+constexpr int kErrSensorId = 0x10001;
+constexpr int kErrModule = 0x10002;
+constexpr int kErrVersions = 0x10003;
+
+QString noAnswer(const char* what, int reg, bool shortReg)
+{
+    return QStringLiteral("机芯未应答%1读取（%2寄存器 0x%3），识别已停止")
+        .arg(QString::fromUtf8(what), shortReg ? QStringLiteral("短") : QString(), QString::number(reg, 16).toUpper());
+}
+
+// The first read that went unanswered stops the identification: its answer may still
+// come and would be taken for the next field's.
+void stopAt(int& readError, QString& readErrorText, int code, const QString& text)
+{
+    if (readError == 0) {
+        readError = code;
+        readErrorText = text;
+    }
+}
 
 // A read counts only when it was sent and the core answered: a silent core must not
 // turn into an ID of zeros.
@@ -59,16 +78,21 @@ quint64 MovementInteractThread::stageOne(CameraInfoDataManager* pManager)
     {
         QMutexLocker lock(&pManager->m_infoLock);
         pManager->d->identified = true;
+        pManager->d->readError = 0;
+        pManager->d->readErrorText.clear();
         gen = pManager->d->generation;
         form = pManager->d->deviceForm;
     }
     readModuleInfo(pManager, gen, form);
     int sensorType;
+    bool stopped;
     {
         QMutexLocker lock(&pManager->m_infoLock);
         sensorType = pManager->d->fields.sensorTypeCode;
+        stopped = pManager->d->readError != 0;
     }
-    readSensorId(pManager, gen, sensorType);
+    if (!stopped)
+        readSensorId(pManager, gen, sensorType);
     emit pManager->signalConnectPostEventFinish();
     return gen;
 }
@@ -87,8 +111,13 @@ void MovementInteractThread::readModuleInfo(CameraInfoDataManager* pManager, qui
     std::memset(reply, 0, sizeof reply);
     const bool ok = dx->readShortRegisterLong(reg, reply, kLongReplyBytes) && dx->lastReplyReceived();
     Pace::sleepMs(kReadPauseMs);
-    if (!ok)
-        return; // keep what an earlier read decoded
+    if (!ok) {
+        // Keep what an earlier read decoded.
+        QMutexLocker lock(&pManager->m_infoLock);
+        if (pManager->d->generation == nGeneration)
+            stopAt(pManager->d->readError, pManager->d->readErrorText, kErrModule, noAnswer("模块信息", reg, true));
+        return;
+    }
 
     unsigned char raw[CModuleInfoDecoder::kRawModuleBytes] = {0, 0, 0, 0, 0};
     // Bytes this form does not use stay 0 for the core-class rules.
@@ -122,7 +151,7 @@ void MovementInteractThread::readSensorId(CameraInfoDataManager* pManager, quint
     if (pManager->d->generation != nGeneration)
         return;
     if (!ok) {
-        pManager->d->readError = 0x10001;
+        stopAt(pManager->d->readError, pManager->d->readErrorText, kErrSensorId, noAnswer("传感器 ID", kSensorIdHighReg, false));
         return;
     }
     pManager->d->sensorId = text;
@@ -145,39 +174,56 @@ void MovementInteractThread::stageTwo(CameraInfoDataManager* pManager, quint64 n
     DataExchange* dx = DataExchange::instance();
     auto pause = [] { Pace::sleepMs(kReadPauseMs); };
 
-    // A version that does not answer shows as zero ("0.0.0", "0").
+    struct VersionRead {
+        int reg;
+        bool shortReg;
+        const char* what;
+    };
+    static const VersionRead kReads[6] = {
+        {kSoftwareVerReg, false, "软件版本"},      {kSoftwareDateReg, false, "软件日期"},
+        {kFpgaVerReg, false, "FPGA 版本"},        {kFpgaDateReg, false, "FPGA 日期"},
+        {kProcessDateShort, true, "工艺日期"},     {kHardwareDateShort, true, "硬件日期"},
+    };
     unsigned v[6] = {0, 0, 0, 0, 0, 0};
-    dx->readRegister(kSoftwareVerReg, &v[0]);
-    pause();
-    dx->readRegister(kSoftwareDateReg, &v[1]);
-    pause();
-    dx->readRegister(kFpgaVerReg, &v[2]);
-    pause();
-    dx->readRegister(kFpgaDateReg, &v[3]);
-    pause();
-    dx->readShortRegister(kProcessDateShort, &v[4]);
-    pause();
-    dx->readShortRegister(kHardwareDateShort, &v[5]);
-    pause();
+    QString failed;
+    for (int i = 0; i < 6 && failed.isEmpty(); ++i) {
+        const VersionRead& r = kReads[i];
+        const bool ok = r.shortReg ? dx->readShortRegister(r.reg, &v[i]) : dx->readRegister(r.reg, &v[i]);
+        pause();
+        if (!ok)
+            failed = noAnswer(r.what, r.reg, r.shortReg);
+    }
+    QString serial;
+    if (failed.isEmpty()) {
+        if (sensorType == kSensorTypeRawText) {
+            char buf[kRawSerialMax];
+            int len = 0;
+            if (dx->readShortRegisterBytes(kSerialShort, buf, kRawSerialMax, &len))
+                serial = CModuleInfoDecoder::textFromBytes(buf, len);
+            else
+                failed = noAnswer("序列号", kSerialShort, true);
+        } else {
+            unsigned long long value = 0;
+            if (dx->readShortRegister64(kSerialShort, &value))
+                serial = CModuleInfoDecoder::serialFromValue(value);
+            else
+                failed = noAnswer("序列号", kSerialShort, true);
+        }
+        pause();
+    }
+    if (!failed.isEmpty()) {
+        QMutexLocker lock(&pManager->m_infoLock);
+        if (pManager->d->generation == nGeneration)
+            stopAt(pManager->d->readError, pManager->d->readErrorText, kErrVersions, failed);
+        lock.unlock();
+        finishStageTwo(pManager, nGeneration);
+        return;
+    }
     const QStringList versions{
         CModuleInfoDecoder::versionTriple(v[0]), CModuleInfoDecoder::versionHex(v[1]),
         CModuleInfoDecoder::versionTriple(v[2]), CModuleInfoDecoder::versionHex(v[3]),
         CModuleInfoDecoder::versionHex(v[4]),    CModuleInfoDecoder::versionHex(v[5]),
     };
-
-    // No answer leaves the serial number empty rather than "0".
-    QString serial;
-    if (sensorType == kSensorTypeRawText) {
-        char buf[kRawSerialMax];
-        int len = 0;
-        if (dx->readShortRegisterBytes(kSerialShort, buf, kRawSerialMax, &len) && dx->lastReplyReceived())
-            serial = CModuleInfoDecoder::textFromBytes(buf, len);
-    } else {
-        unsigned long long value = 0;
-        if (dx->readShortRegister64(kSerialShort, &value) && dx->lastReplyReceived())
-            serial = CModuleInfoDecoder::serialFromValue(value);
-    }
-    pause();
 
     {
         QMutexLocker lock(&pManager->m_infoLock);

@@ -7,3 +7,6 @@
 // sent, "[...]-[R][frame]" for a reply received. The console colours sent lines blue
 // and received lines red; the CLI prints them as they are.
 QString commandLogLine(const QString& frameHex, bool sent, const QDateTime& when = QDateTime::currentDateTime());
+// A received frame that was not taken as the reply: "[...]-[R][frame] 已丢弃：reason".
+QString droppedReplyLogLine(const QString& frameHex, const QString& reason,
+                            const QDateTime& when = QDateTime::currentDateTime());

@@ -1,5 +1,6 @@
 #include "CDevice.h"
 #include "CFramePacker.h"
+#include "CModuleInfoDecoder.h"
 #include "CameraInfoDataManager.h"
 #include "DataExchange.h"
 #include "Presets.h"
@@ -277,10 +278,11 @@ TEST_F(IdentifyDevice, SilentModuleReadKeepsPreviousDecode)
     EXPECT_EQ(mgr->moduleInfo(), "0a22510105");
     EXPECT_EQ(mgr->coreClass(), 1);
     EXPECT_EQ(mgr->frameSize(), QSize(384, 288));
-    EXPECT_EQ(mgr->sensorId(), "c100100001"); // identification went on with the sensor ID
+    EXPECT_EQ(mgr->readError(), 0x10002);
+    EXPECT_EQ(mgr->sensorId(), "c100100001") << "stopped there: the earlier sensor ID stays";
 }
 
-TEST_F(IdentifyDevice, SilentVersionsShowZeroAndSilentSerialStaysEmpty)
+TEST_F(IdentifyDevice, SilentVersionStopsTheIdentificationNamingTheRegister)
 {
     irtest::SimLink sim("default", 1);
     ASSERT_TRUE(sim.ok()) << sim.error();
@@ -291,9 +293,12 @@ TEST_F(IdentifyDevice, SilentVersionsShowZeroAndSilentSerialStaysEmpty)
     }
     mgr->setDeviceForm(1);
     mgr->identifyNow();
-    EXPECT_EQ(mgr->versions(), QStringList({"0.0.0", "0", "2.0.1", "20240920", "0", "20231212"}));
+    // Going on would take the silent read's late answer for the next field's.
+    EXPECT_EQ(mgr->readError(), 0x10003);
+    EXPECT_TRUE(mgr->readErrorText().contains("0xF031")) << mgr->readErrorText().toStdString();
+    EXPECT_EQ(mgr->versions(), CModuleInfoDecoder::defaultVersions());
     EXPECT_TRUE(mgr->serialNumber().isEmpty());
-    EXPECT_EQ(mgr->sensorId(), "20240815");
+    EXPECT_EQ(mgr->sensorId(), "20240815") << "read before the silent register";
 }
 
 TEST_F(IdentifyDevice, ForgetDuringIdentificationDropsItsResults)
@@ -324,7 +329,8 @@ TEST_F(IdentifyDevice, NoLinkFailsQuicklyAndReportsReadError)
     SignalRecorder rec(mgr);
     mgr->identifyNow();
     EXPECT_TRUE(mgr->isIdentified()); // set when identification starts
-    EXPECT_EQ(mgr->readError(), 0x10001);
+    EXPECT_EQ(mgr->readError(), 0x10002) << "stopped at the first read, the module block";
+    EXPECT_TRUE(mgr->sensorId().isEmpty());
     EXPECT_TRUE(mgr->moduleInfo().isEmpty());
     EXPECT_EQ(mgr->sensorTypeCode(), 7);
     EXPECT_EQ(rec.events, QStringList({"running", "finish", "show", "idle"}));
