@@ -6,6 +6,7 @@
 #include "CReplyParser.h"
 #include "DataExchange.h"
 #include "Pace.h"
+#include "ReplyScanner.h"
 
 #include <QString>
 
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -89,6 +91,35 @@ void parseRules(const uint8_t* data, size_t size, int bufSize, int received)
         touch(p, len);
 }
 
+// The scanner over the bytes cut into chunks by the bytes themselves: whatever it
+// takes must pass its own checks again and be exactly one whole frame.
+void scan(const uint8_t* data, size_t size, uint8_t mode)
+{
+    ReplyExpect e;
+    e.acceptRegister = !(mode & 0x10);
+    e.acceptBlock = !(mode & 0x20);
+    e.echo = (mode & 0x40) ? int(mode) : -1;
+    e.minPayload = mode & 1;
+    ReplyScanner s(e);
+    size_t pos = 0;
+    while (pos < size) {
+        const size_t n = std::min<size_t>(size_t(data[pos] % 64) + 1, size - pos);
+        s.append(data + pos, int(n));
+        pos += n;
+        std::vector<uint8_t> reply;
+        while (s.take(&reply)) {
+            if (reply.size() < 2 || reply.size() != size_t(reply[1]) + 4
+                || ReplyScanner::check(reply.data(), reply.size(), e, nullptr) != 1)
+                __builtin_trap();
+            touch(reply.data(), int(reply.size()));
+        }
+        for (const ReplyScanner::Dropped& d : s.takeDropped())
+            touch(d.bytes.data(), int(d.bytes.size()));
+        if (s.pending() > ReplyScanner::kMaxPending)
+            __builtin_trap();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -108,6 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t* body = data + 3;
     const size_t bodySize = size - 3;
 
+    scan(body, bodySize, mode);
+    DataExchange::setPacing((mode & 0x40) ? DataExchange::Pacing::Reply : DataExchange::Pacing::Fixed);
     for (int bufSize : {CReplyParser::kShortSize, CReplyParser::kLongSize}) {
         parseRules(body, bodySize, bufSize, rawReceived);
         parseRules(body, bodySize, bufSize, int(bodySize));

@@ -47,7 +47,8 @@ std::atomic<int> g_pacing{int(DataExchange::Pacing::Fixed)};
 // Collects what the link has into `scanner` and looks for the reply once.
 bool lookOnce(DataExchange* dx, ReplyScanner& scanner, std::vector<uint8_t>* reply)
 {
-    unsigned char chunk[kReadChunk];
+    // Zeroed: a link that reports more than it copied adds zeros, never stale stack.
+    unsigned char chunk[kReadChunk] = {};
     int count = 0;
     if (CDevice::Read(chunk, kReadChunk, &count) && count > 0)
         scanner.append(chunk, std::min(count, kReadChunk));

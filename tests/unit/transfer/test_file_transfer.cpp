@@ -1,10 +1,12 @@
 // The page-level file write, the read-back sequence, the OCC run and the ".dat"
 // conversion against the virtual camera.
 #include "CComonFun.h"
+#include "DataExchange.h"
 #include "FileTransfer.h"
 #include "ModuleInteract.h"
 #include "TestSupport.h"
 #include "TransferRig.h"
+#include "../protocol/FakeLink.h"
 
 #include <QDir>
 #include <QFile>
@@ -235,4 +237,52 @@ TEST(DatConversion, DecimalLinesBecomeBigEndianValues)
     EXPECT_TRUE(isDatPath("x/occ.dat"));
     EXPECT_FALSE(isDatPath("x/occ.DAT"));
     EXPECT_FALSE(convertDatFile(dir.filePath("none.dat"), 2, &bin));
+}
+
+// A core whose blocks add up to more than the length it announced: the file would not
+// be what it holds, so nothing is saved and the earlier file stays.
+TEST(ReadBack, BlocksLongerThanTheAnnouncedLengthAreRefused)
+{
+    auto frame = [](std::initializer_list<int> head, const QByteArray& payload) {
+        QByteArray b;
+        for (int x : head)
+            b.append(char(x));
+        b += payload;
+        unsigned sum = 0;
+        for (int i = 2; i < b.size(); ++i)
+            sum += uchar(b[i]);
+        return b.append(char(sum & 0xFF)).append(char(0xFF));
+    };
+    FakeLink link;
+    link.setResponder([&](FakeLink& l, const QByteArray& req) {
+        if (uchar(req[0]) == 0xF0) {
+            l.queueLocked(frame({0xF0, 0x07, 0x36, 0xFE, 0x00}, QByteArray("\0\0\0\1", 4)));
+            return;
+        }
+        const int cmd = uchar(req[3]);
+        if (cmd == 0xE9)
+            l.queueLocked(frame({0xF1, 0x05, 0xE9}, QByteArray("\0\0\x05\x78", 4))); // 1400
+        else if (cmd == 0xEA)
+            l.queueLocked(frame({0xF1, 251, 0xEA}, QByteArray(250, 'k')));
+        else
+            l.queueLocked(frame({0xF1, 0x02, cmd}, QByteArray(1, 1)));
+    });
+    ScopedLink use(&link);
+    const double prevPoll = DataExchange::pollIntervalMs();
+    DataExchange::setPollIntervalMs(1);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("table.bin");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("earlier");
+    }
+    RecordingContext ctx;
+    EXPECT_FALSE(readBackToFile(ctx, 10, path));
+    DataExchange::setPollIntervalMs(prevPoll);
+    ASSERT_EQ(ctx.messages.size(), 1);
+    EXPECT_TRUE(ctx.messages[0].contains("1500")) << ctx.messages[0].toStdString();
+    EXPECT_TRUE(ctx.messages[0].contains("1400"));
+    EXPECT_EQ(irtest::readAll(path), QByteArray("earlier"));
+    EXPECT_EQ(uchar(link.lastWrite()[3]), 0xE6) << "upgrade mode left";
 }

@@ -157,3 +157,34 @@ TEST(UpgradeWriter, FileSourceIsReadInBlocksAndAFileThatShrinksFailsBeforeTheEnd
     for (qint64 m : source.reads)
         EXPECT_LE(m, 1000) << "a source is never asked for more than one block";
 }
+
+// A refused exit is asked again (the core otherwise stays in upgrade mode and ignores
+// the next page); a silent one is not, each try would cost the whole block budget.
+TEST(UpgradeWriter, RefusedExitIsRetriedSilentExitIsNot)
+{
+    const struct {
+        const char* fault;
+        int exits;
+        bool ok;
+    } cases[] = {
+        {"zero@block:0xE6*2", 3, true},
+        {"zero@block:0xE6", 1 + kExitRetries, false},
+        {"noreply@block:0xE6", 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        TransferRig rig;
+        ASSERT_TRUE(rig.ok()) << rig.error();
+        ASSERT_TRUE(rig.fault(c.fault));
+        RecordingContext ctx;
+        const QByteArray data = pattern(1500, 3);
+        MemorySource source(data.constData(), data.size());
+        const UpgradeResult r = writeUpgrade(ctx, 0x1000000, source);
+        EXPECT_EQ(r.ok, c.ok);
+        const QStringList got = frames(rig);
+        EXPECT_EQ(got.count("E6"), c.exits);
+        EXPECT_EQ(got.count("E5"), 1);
+        if (!c.ok)
+            EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|") + exitFailedText()});
+    }
+}
