@@ -35,9 +35,14 @@ public:
         if (percent == m_last)
             return;
         m_last = percent;
-        m_err << m_label << " " << percent << "%\n";
+        m_err << m_label << " " << percent << "%";
+        if (!m_left.isEmpty())
+            m_err << " " << m_left.toStdString();
+        m_err << "\n";
         m_err.flush();
     }
+    // The remaining time, printed with the next progress line.
+    void setStatus(const QString& text) override { m_left = text; }
     void message(const QString& title, const QString& text) override
     {
         m_err << title.toStdString() << ": " << text.toStdString() << "\n";
@@ -47,6 +52,7 @@ private:
     std::ostream& m_err;
     const char* m_label;
     int m_last = -1;
+    QString m_left;
 };
 
 bool selectorArg(Context& c, size_t i, int* selector)

@@ -4,6 +4,7 @@
 #include "CComConnect.h"
 #include "CDevice.h"
 #include "LinkClosing.h"
+#include "PacingAction.h"
 #include "CNetConnect.h"
 #include "CameraInfoDataManager.h"
 #include "FrameLayoutSource.h"
@@ -178,9 +179,14 @@ bool IrBenchDlg::SetupUI()
     m_pPrgRun->setFixedWidth(180);
     m_pPrgRun->hide();
     m_pLabConnect->setParent(strip);
+    auto* pacing = new QLabel(strip);
+    pacing->setObjectName("PacingLabel");
+    addPacingAction(m_pMenuSetting, pacing);
     auto* stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(6, 1, 18, 1);
     stripLayout->addWidget(m_pLabConnect);
+    stripLayout->addSpacing(16);
+    stripLayout->addWidget(pacing);
     stripLayout->addStretch(1);
     stripLayout->addWidget(m_pLabRunStatus);
     stripLayout->addWidget(m_pPrgRun);

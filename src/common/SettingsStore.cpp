@@ -206,4 +206,18 @@ bool writeSampFreq(int nCount)
     return writeKeys([nCount](QSettings& s) { s.setValue("SampFreq", QString::number(nCount)); });
 }
 
+bool readPacing(QString* pacing)
+{
+    return readKeys([pacing](QSettings& s) {
+        const QString v = s.value("Pacing").toString().trimmed().toLower();
+        if (pacing)
+            *pacing = v == "reply" ? v : QStringLiteral("fixed");
+    });
+}
+
+bool writePacing(const QString& pacing)
+{
+    return writeKeys([pacing](QSettings& s) { s.setValue("Pacing", pacing); });
+}
+
 } // namespace SettingsStore

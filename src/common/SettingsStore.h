@@ -46,4 +46,8 @@ bool writeThresholds(int nHigh, int nLow);
 bool readSampFreq(int* nCount);               // "SampFreq"
 bool writeSampFreq(int nCount);
 
+// "Pacing": "fixed" (the default, also for a missing or unknown value) or "reply".
+bool readPacing(QString* pacing);
+bool writePacing(const QString& pacing);
+
 } // namespace SettingsStore

@@ -1,4 +1,6 @@
 #include "FileTransfer.h"
+
+#include "RemainingTime.h"
 #include "CoreCommands.h"
 
 #include "CFramePacker.h"
@@ -138,6 +140,8 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
     }
 
     uint32_t received = 0;
+    RemainingTime remaining;
+    remaining.start(total);
     while (received < total) {
         if (ctx.cancelled()) {
             // The program is closing: no message, just leave upgrade mode.
@@ -156,6 +160,10 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
         }
         received += uint32_t(len);
         ctx.setProgress(int(std::min<uint64_t>(100, uint64_t(received) * 100 / total)));
+        bool changed = false;
+        const QString left = remaining.after(received, &changed);
+        if (changed)
+            ctx.setStatus(left);
     }
     if (received != total) {
         // A block longer than what was left: the file would not be what the core holds.

@@ -5,6 +5,7 @@
 #include "DataExchange.h"
 #include "ModuleInteract.h"
 #include "Pace.h"
+#include "RemainingTime.h"
 
 #include <algorithm>
 #include <cstring>
@@ -151,6 +152,8 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
     const bool emptyLast = m_opt.finalEmptyBlock && size > 0 && size % kBlock == 0;
     char buf[kBlock];
     progress(0);
+    RemainingTime remaining;
+    remaining.start(blocks + (emptyLast ? 1 : 0));
     for (qint64 k = 0; k < blocks + (emptyLast ? 1 : 0); ++k) {
         if (m_ctx.cancelled())
             return cancel(); // without the end step the core discards what it got
@@ -161,6 +164,10 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
             return fail(UpgradeStep::Block, ModuleInteract::ErrBlock, t.block);
         done(UpgradeStep::Block);
         progress(int(std::min<qint64>(100, (k + 1) * 100 / blocks)));
+        bool changed = false;
+        const QString left = remaining.after(k + 1, &changed);
+        if (changed)
+            m_ctx.setStatus(left);
     }
 
     if (!dx->writeBlock(kCmdEnd, nullptr, 0))
