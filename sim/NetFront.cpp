@@ -416,7 +416,8 @@ bool NetFront::start(std::string* error)
         return setError(std::string("socket: ") + std::strerror(errno));
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) < 0 || ::listen(fd, NetFront::kMaxClients + NetFront::kMaxPending) < 0) {
+    const int backlog = NetFront::kMaxClients + NetFront::kMaxPending;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) < 0 || ::listen(fd, backlog) < 0) {
         const std::string e = std::strerror(errno);
         devnet::closeFd(fd);
         return setError(d->options.host + ":" + std::to_string(d->options.port) + ": " + e);

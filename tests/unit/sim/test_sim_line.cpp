@@ -273,7 +273,8 @@ TEST_P(ReplyFaults, HostReceivesTheSpoiledReply)
 }
 
 INSTANTIATE_TEST_SUITE_P(SimLine, ReplyFaults,
-                         ::testing::Combine(::testing::Values(Front::Pty, Front::Tcp), ::testing::ValuesIn(kFaultCases)),
+                         ::testing::Combine(::testing::Values(Front::Pty, Front::Tcp),
+                                            ::testing::ValuesIn(kFaultCases)),
                          [](const auto& info) {
                              return std::string(frontName(std::get<0>(info.param))) + std::get<1>(info.param).name;
                          });
