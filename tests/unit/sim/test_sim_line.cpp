@@ -16,7 +16,6 @@
 
 #include <bitset>
 #include <chrono>
-#include <functional>
 #include <mutex>
 
 using namespace simtest;
@@ -149,10 +148,6 @@ size_t sumAt(const Bytes& r)
 {
     return 2 + size_t(r[1]);
 }
-size_t payloadFrom(const Bytes& r)
-{
-    return r[0] == 0xF0 ? 5 : 3;
-}
 bool sumFits(const Bytes& r)
 {
     uint8_t sum = 0;
@@ -173,76 +168,23 @@ std::vector<size_t> diffAt(const Bytes& a, const Bytes& b)
 struct FaultCase {
     const char* name;
     const char* rule;
-    bool block;   // a block request (exit, always acknowledged) instead of a register read
-    size_t extra; // bytes the fault adds in front
-    std::function<void(const Bytes& clean, const std::vector<Piece>& got, Clock::time_point sent)> check;
+    bool block; // a block request (exit, always acknowledged) instead of a register read
+    enum Expect { Change, OneBit, Noise, Split } expect;
+    int at;     // Change: the byte that differs (-1 checksum, -2 end); OneBit: payload start;
+                // Noise: count; Split: pause
+    bool sumOk; // the checksum fits what arrived
 };
 
+// Read 0xF031: F0 07 36 FE 01 v v v v CHK FF; exit: F1 02 E6 01 CHK FF.
 const FaultCase kFaultCases[] = {
-    {"Flip", "flip", false, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size());
-         const auto d = diffAt(clean, r);
-         ASSERT_EQ(d.size(), 1u);
-         EXPECT_GE(d[0], payloadFrom(clean));
-         EXPECT_LT(d[0], sumAt(clean));
-         EXPECT_EQ(std::bitset<8>(clean[d[0]] ^ r[d[0]]).count(), 1u);
-         EXPECT_FALSE(sumFits(r)) << "the checksum is that of the bytes sent";
-     }},
-    {"FlipBlock", "flip@block", true, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size());
-         const auto d = diffAt(clean, r);
-         ASSERT_EQ(d.size(), 1u);
-         EXPECT_EQ(d[0], 3u) << "the one payload byte of an acknowledgement";
-         EXPECT_FALSE(sumFits(r));
-     }},
-    {"BadSum", "badsum", false, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size());
-         EXPECT_EQ(diffAt(clean, r), std::vector<size_t>{sumAt(clean)});
-         EXPECT_EQ(r[sumAt(r)], uint8_t(clean[sumAt(clean)] + 1));
-     }},
-    {"BadEnd", "badend@block", true, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size());
-         EXPECT_EQ(diffAt(clean, r), std::vector<size_t>{r.size() - 1});
-         EXPECT_NE(r.back(), 0xFF);
-     }},
-    {"EchoRegister", "echo", false, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size());
-         EXPECT_EQ(diffAt(clean, r), (std::vector<size_t>{3, sumAt(r)}));
-         EXPECT_TRUE(sumFits(r)) << "only the echo is wrong";
-     }},
-    {"EchoBlock", "echo@block:0xE6", true, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size());
-         EXPECT_EQ(diffAt(clean, r), (std::vector<size_t>{2, sumAt(r)}));
-         EXPECT_TRUE(sumFits(r));
-     }},
-    {"Noise", "noise=9", false, 9,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point) {
-         const Bytes r = joined(got);
-         ASSERT_EQ(r.size(), clean.size() + 9);
-         EXPECT_EQ(Bytes(r.begin() + 9, r.end()), clean);
-         for (size_t i = 0; i < 9; ++i)
-             EXPECT_TRUE(r[i] != 0xF0 && r[i] != 0xF1) << "no start byte in the noise, at " << i;
-         EXPECT_EQ(got.size(), 1u) << "noise and reply in one write";
-     }},
-    {"Split", "split=150", false, 0,
-     [](const Bytes& clean, const std::vector<Piece>& got, Clock::time_point sent) {
-         EXPECT_EQ(joined(got), clean);
-         ASSERT_GE(got.size(), 2u) << "the reply comes in two pieces";
-         EXPECT_LT(joined({got.front()}).size(), clean.size());
-         EXPECT_GE(got.back().at - sent, std::chrono::milliseconds(150));
-     }},
+    {"Flip", "flip", false, FaultCase::OneBit, 5, false},
+    {"FlipBlock", "flip@block", true, FaultCase::OneBit, 3, false},
+    {"BadSum", "badsum", false, FaultCase::Change, -1, false},
+    {"BadEnd", "badend@block", true, FaultCase::Change, -2, true},
+    {"EchoRegister", "echo", false, FaultCase::Change, 3, true},
+    {"EchoBlock", "echo@block:0xE6", true, FaultCase::Change, 2, true},
+    {"Noise", "noise=9", false, FaultCase::Noise, 9, true},
+    {"Split", "split=150", false, FaultCase::Split, 150, true},
 };
 
 class ReplyFaults : public ::testing::TestWithParam<std::tuple<Front, FaultCase>> {};
@@ -268,8 +210,42 @@ TEST_P(ReplyFaults, HostReceivesTheSpoiledReply)
     cam.faults().add(rule);
     const auto sent = Clock::now();
     ASSERT_TRUE(host.send(req));
-    fc.check(clean, host.receive(clean.size() + fc.extra), sent);
+    const size_t extra = fc.expect == FaultCase::Noise ? size_t(fc.at) : 0;
+    const std::vector<Piece> got = host.receive(clean.size() + extra);
+    const Bytes all = joined(got);
+    ASSERT_EQ(all.size(), clean.size() + extra);
+    const Bytes r(all.begin() + extra, all.end());
     EXPECT_EQ(cam.faults().totalFired(), 1);
+    EXPECT_EQ(sumFits(r), fc.sumOk) << "checksum of what arrived";
+    const std::vector<size_t> d = diffAt(clean, r);
+    switch (fc.expect) {
+    case FaultCase::Change: {
+        std::vector<size_t> want{fc.at == -1 ? sumAt(r) : fc.at == -2 ? r.size() - 1 : size_t(fc.at)};
+        if (fc.sumOk && fc.at >= 0)
+            want.push_back(sumAt(r)); // recomputed for the changed byte
+        EXPECT_EQ(d, want);
+        if (fc.at == -1)
+            EXPECT_EQ(r[sumAt(r)], uint8_t(clean[sumAt(clean)] + 1));
+        break;
+    }
+    case FaultCase::OneBit:
+        ASSERT_EQ(d.size(), 1u);
+        EXPECT_GE(d[0], size_t(fc.at)) << "in the payload";
+        EXPECT_LT(d[0], sumAt(r));
+        EXPECT_EQ(std::bitset<8>(clean[d[0]] ^ r[d[0]]).count(), 1u);
+        break;
+    case FaultCase::Noise:
+        EXPECT_EQ(r, clean);
+        for (size_t i = 0; i < extra; ++i)
+            EXPECT_TRUE(all[i] != 0xF0 && all[i] != 0xF1) << "a start byte in the noise at " << i;
+        EXPECT_EQ(got.size(), 1u) << "noise and reply in one write";
+        break;
+    case FaultCase::Split:
+        EXPECT_EQ(r, clean);
+        ASSERT_GE(got.size(), 2u) << "the reply comes in two pieces";
+        EXPECT_GE(got.back().at - sent, std::chrono::milliseconds(fc.at));
+        break;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(SimLine, ReplyFaults,
