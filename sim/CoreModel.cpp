@@ -178,6 +178,18 @@ void CoreModel::setCompletionDelayMs(int ms)
     m_completionDelayMs = ms;
 }
 
+void CoreModel::setBlockProgramMs(int ms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_blockProgramMs = ms >= 0 ? ms : 0;
+}
+
+int CoreModel::blockProgramMs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_blockProgramMs;
+}
+
 void CoreModel::receive(const PeerPtr& peer, const uint8_t* data, size_t len)
 {
     if (!peer || !data || len == 0)
@@ -245,7 +257,10 @@ void CoreModel::receive(const PeerPtr& peer, const uint8_t* data, size_t len)
             const double extra = fx.delayMs;
             Outgoing reply;
             reply.bytes = garbage(fx.garbageBytes);
-            reply.bytes.insert(reply.bytes.end(), outcome.reply.begin(), outcome.reply.end());
+            reply.bytes.insert(reply.bytes.end(), fx.noise.begin(), fx.noise.end());
+            std::vector<uint8_t> frame = outcome.reply;
+            corruptReply(&frame, fx);
+            reply.bytes.insert(reply.bytes.end(), frame.begin(), frame.end());
             reply.delayMs = (outcome.delayMs + extra) * m_timeScale;
             reply.split = fx.split;
             reply.splitPauseMs = fx.splitPauseMs * m_timeScale;
@@ -343,7 +358,10 @@ CoreModel::Outcome CoreModel::handle(const Request& r, bool refuse)
         }
         {
             const int commits = m_upgrade.commitCount();
+            const uint64_t blocks = m_upgrade.dataBlockCount();
             const UpgradeEngine::Reply reply = m_upgrade.block(r.command, r.data);
+            if (m_upgrade.dataBlockCount() != blocks)
+                out.delayMs = m_blockProgramMs; // flash programming before the ack
             out.reply = reply.data ? blockDataReply(r.command, reply.payload.data(), reply.payload.size())
                                    : blockAck(r.command, reply.value);
             if (m_upgrade.commitCount() != commits)
@@ -522,6 +540,12 @@ int CoreModel::reloadCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_upgrade.reloadCount();
+}
+
+uint64_t CoreModel::dataBlocksProgrammed() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_upgrade.dataBlockCount();
 }
 
 } // namespace irsim

@@ -58,6 +58,10 @@ public:
     // once and report completion with a second reply this much later; negative: never.
     void setCompletionDelayMs(int ms);
     static bool isCompletionCommand(uint32_t address, uint32_t value);
+    // Time the core takes to program one 0xEE data block into flash before it
+    // acknowledges the block (nominal, scaled like the other delays).
+    void setBlockProgramMs(int ms);
+    int blockProgramMs() const;
 
     // What the core's detector sees, for its own calibration: the average of `frames`
     // pictures (W x imageRows words). Runs under the model's lock: it must not call
@@ -103,6 +107,7 @@ public:
     UpgradeEngine::Transfer lastCommitted() const;
     int commitCount() const;
     int reloadCount() const;
+    uint64_t dataBlocksProgrammed() const;
 
 private:
     struct PeerState {
@@ -139,6 +144,7 @@ private:
     double m_timeScale = 1.0;
     int m_longDelayMs = 3000;
     int m_completionDelayMs = 1500;
+    int m_blockProgramMs = 0;
     std::map<uint32_t, std::vector<uint8_t>> m_long;
     std::map<uint8_t, std::vector<uint8_t>> m_short;
     UpgradeEngine m_upgrade;

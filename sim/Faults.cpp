@@ -1,5 +1,7 @@
 #include "Faults.h"
 
+#include "CoreFrames.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +33,11 @@ const char* kindName(FaultRule::Kind kind)
     case FaultRule::Kind::Split: return "split";
     case FaultRule::Kind::Drop: return "drop";
     case FaultRule::Kind::Garbage: return "garbage";
+    case FaultRule::Kind::Flip: return "flip";
+    case FaultRule::Kind::BadSum: return "badsum";
+    case FaultRule::Kind::BadEnd: return "badend";
+    case FaultRule::Kind::Echo: return "echo";
+    case FaultRule::Kind::Noise: return "noise";
     }
     return "?";
 }
@@ -48,8 +55,17 @@ bool FaultRule::parse(const std::string& text, FaultRule* out, std::string* erro
     std::string rest = text;
 
     // Count suffix.
-    const size_t countAt = rest.find_first_of("#*>");
-    if (countAt != std::string::npos) {
+    const size_t countAt = rest.find_first_of("#*>%");
+    if (countAt != std::string::npos && rest[countAt] == '%') {
+        const std::string p = rest.substr(countAt + 1);
+        char* end = nullptr;
+        const double v = p.empty() || p[0] == ' ' ? 0.0 : std::strtod(p.c_str(), &end);
+        if (!end || *end != '\0' || !(v > 0.0 && v <= 100.0))
+            return fail("percentage must be a number above 0 and at most 100");
+        rule.count = Count::Percent;
+        rule.percent = v;
+        rest.erase(countAt);
+    } else if (countAt != std::string::npos) {
         uint64_t n = 0;
         if (!parseNumber(rest.substr(countAt + 1), 1000000, &n))
             return fail("count must be a number");
@@ -96,10 +112,17 @@ bool FaultRule::parse(const std::string& text, FaultRule* out, std::string* erro
         param = rest.substr(eq + 1);
     }
     uint64_t p = 0;
-    if (kind == "noreply" || kind == "zero" || kind == "drop") {
+    if (kind == "noreply" || kind == "zero" || kind == "drop" || kind == "flip" || kind == "badsum"
+        || kind == "badend" || kind == "echo") {
         if (eq != std::string::npos)
             return fail(kind + " takes no value");
-        rule.kind = kind == "noreply" ? Kind::NoReply : kind == "zero" ? Kind::Zero : Kind::Drop;
+        rule.kind = kind == "noreply" ? Kind::NoReply
+                    : kind == "zero"  ? Kind::Zero
+                    : kind == "drop"  ? Kind::Drop
+                    : kind == "flip"  ? Kind::Flip
+                    : kind == "badsum" ? Kind::BadSum
+                    : kind == "badend" ? Kind::BadEnd
+                                       : Kind::Echo;
     } else if (kind == "delay") {
         if (eq == std::string::npos)
             p = kDefaultDelayMs;
@@ -118,8 +141,14 @@ bool FaultRule::parse(const std::string& text, FaultRule* out, std::string* erro
         else if (!parseNumber(param, kMaxGarbageBytes, &p) || p == 0)
             return fail("garbage count must be 1.." + std::to_string(kMaxGarbageBytes));
         rule.kind = Kind::Garbage;
+    } else if (kind == "noise") {
+        if (eq == std::string::npos)
+            p = kDefaultNoiseBytes;
+        else if (!parseNumber(param, kMaxNoiseBytes, &p) || p == 0)
+            return fail("noise count must be 1.." + std::to_string(kMaxNoiseBytes));
+        rule.kind = Kind::Noise;
     } else {
-        return fail("unknown kind (noreply, zero, delay, split, drop, garbage)");
+        return fail("unknown kind (noreply, zero, delay, split, drop, garbage, flip, badsum, badend, echo, noise)");
     }
     rule.param = int(p);
     if (out)
@@ -130,7 +159,7 @@ bool FaultRule::parse(const std::string& text, FaultRule* out, std::string* erro
 std::string FaultRule::toString() const
 {
     std::string s = kindName(kind);
-    if (kind == Kind::Delay || kind == Kind::Split || kind == Kind::Garbage)
+    if (kind == Kind::Delay || kind == Kind::Split || kind == Kind::Garbage || kind == Kind::Noise)
         s += "=" + std::to_string(param);
     char buf[32];
     switch (target) {
@@ -145,8 +174,15 @@ std::string FaultRule::toString() const
     case Count::Nth: s += "#" + std::to_string(n); break;
     case Count::Times: s += "*" + std::to_string(n); break;
     case Count::After: s += ">" + std::to_string(n); break;
+    case Count::Percent: std::snprintf(buf, sizeof buf, "%%%g", percent); s += buf; break;
     }
     return s;
+}
+
+void FaultInjector::setSeed(uint32_t seed)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_rng.seed(seed);
 }
 
 int FaultInjector::add(const FaultRule& rule)
@@ -225,6 +261,7 @@ FaultEffect FaultInjector::apply(const RequestKey& key)
         case FaultRule::Count::Nth: fire = seen == e.rule.n; break;
         case FaultRule::Count::Times: fire = seen <= e.rule.n; break;
         case FaultRule::Count::After: fire = seen > e.rule.n; break;
+        case FaultRule::Count::Percent: fire = double(m_rng()) * 100.0 < e.rule.percent * 4294967296.0; break;
         }
         if (!fire)
             continue;
@@ -244,9 +281,56 @@ FaultEffect FaultInjector::apply(const RequestKey& key)
         case FaultRule::Kind::Garbage:
             effect.garbageBytes = std::min(FaultRule::kMaxGarbageBytes, effect.garbageBytes + e.rule.param);
             break;
+        case FaultRule::Kind::Noise:
+            for (int i = 0; i < e.rule.param && effect.noise.size() < size_t(FaultRule::kMaxNoiseBytes);) {
+                const uint8_t b = uint8_t(m_rng());
+                if (b == kRegisterStart || b == kBlockStart)
+                    continue; // a start byte could make the noise look like a frame
+                effect.noise.push_back(b);
+                ++i;
+            }
+            break;
+        case FaultRule::Kind::Flip:
+            effect.flip = true;
+            effect.flipPick = uint32_t(m_rng());
+            break;
+        case FaultRule::Kind::BadSum: effect.badSum = true; break;
+        case FaultRule::Kind::BadEnd: effect.badEnd = true; break;
+        case FaultRule::Kind::Echo: effect.echo = true; break;
         }
     }
     return effect;
+}
+
+void corruptReply(std::vector<uint8_t>* frame, const FaultEffect& fx)
+{
+    if (!frame || !(fx.flip || fx.badSum || fx.badEnd || fx.echo))
+        return;
+    std::vector<uint8_t>& f = *frame;
+    if (f.size() < 5 || (f[0] != kRegisterStart && f[0] != kBlockStart) || f.size() != size_t(f[1]) + 4)
+        return;
+    const bool reg = f[0] == kRegisterStart;
+    const size_t sumAt = 2 + size_t(f[1]); // the checksum covers the LEN bytes from offset 2
+    if (reg && sumAt < 5)
+        return;
+    if (fx.echo) {
+        // The core answering for another address / command than the one asked.
+        f[reg ? 3 : 2] ^= 0x80;
+        f[sumAt] = checksum8(f.data() + 2, sumAt - 2);
+    }
+    if (fx.flip) {
+        // A line error: one payload bit, the checksum still that of the sent bytes.
+        // A reply without payload loses a bit of what the checksum covers instead.
+        size_t from = reg ? 5 : 3;
+        if (from >= sumAt)
+            from = 2;
+        const uint32_t bit = fx.flipPick % uint32_t((sumAt - from) * 8);
+        f[from + bit / 8] ^= uint8_t(1u << (bit % 8));
+    }
+    if (fx.badSum)
+        f[sumAt] = uint8_t(f[sumAt] + 1);
+    if (fx.badEnd)
+        f.back() = 0x00;
 }
 
 } // namespace irsim

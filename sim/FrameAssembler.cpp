@@ -11,6 +11,9 @@ void FrameAssembler::push(const uint8_t* data, size_t len)
     if (!data || len == 0)
         return;
     m_buf.insert(m_buf.end(), data, data + len);
+    // The stale clock runs from the last byte in: on a slow line a long block frame
+    // takes longer than the stale time to arrive, but its bytes keep coming.
+    m_headSinceMs = -1;
     if (m_buf.size() > kMaxBuffered) {
         dropFront(m_buf.size() - kMaxBuffered);
         m_headSinceMs = -1;

@@ -15,8 +15,9 @@ class FrameAssembler {
 public:
     // Bound of buffered bytes; the oldest are dropped beyond it.
     static constexpr size_t kMaxBuffered = 8192;
-    // A frame head that stays incomplete this long is taken for noise (a stray start
-    // byte would otherwise hold back every later request until its length arrived).
+    // A frame head that stays incomplete this long without a new byte is taken for
+    // noise (a stray start byte would otherwise hold back every later request until
+    // its length arrived).
     static constexpr int64_t kDefaultStaleMs = 1000;
 
     void push(const uint8_t* data, size_t len);
@@ -38,7 +39,7 @@ private:
     std::deque<uint8_t> m_buf;
     uint64_t m_unframed = 0;
     int64_t m_staleMs = kDefaultStaleMs;
-    int64_t m_headSinceMs = -1; // when the current incomplete head was first seen
+    int64_t m_headSinceMs = -1; // since when the incomplete head has had no new byte
 };
 
 } // namespace irsim

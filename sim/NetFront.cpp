@@ -20,8 +20,6 @@ namespace irsim {
 
 namespace {
 
-constexpr int kMaxClients = 16;
-constexpr int kLoginWaitMs = 5000;   // a connection has this long to log in
 constexpr int kIdleLimitMs = 30000;  // clients ping every 5 s; silence this long = gone
 constexpr int kSendTimeoutMs = 2000; // a client that stops reading is dropped after this
 constexpr size_t kReadChunk = 64 * 1024;
@@ -51,10 +49,18 @@ struct Handlers {
     NetFront::StreamHandler stream;
 };
 
+// What every connection of one front shares: the serial line to the core and the
+// count of logged-in clients. Lives as long as the front.
+struct Shared {
+    SerialLine line;
+    std::atomic<int> loggedIn{0};
+    int loginWaitMs = 5000;
+};
+
 // One accepted client: its socket, its reader thread and its protocol session.
 struct Conn : devnet::DevnetServerSession::Events {
-    Conn(int socketFd, const devnet::DevnetServerSession::Config& cfg, Handlers* h, int wake)
-        : fd(socketFd), handlers(h), wakeFd(wake)
+    Conn(int socketFd, const devnet::DevnetServerSession::Config& cfg, Handlers* h, Shared* sh, int wake)
+        : fd(socketFd), handlers(h), shared(sh), wakeFd(wake)
     {
         session = std::make_unique<devnet::DevnetServerSession>(
             cfg, this, [this](const std::vector<uint8_t>& msg) { return write(msg); });
@@ -66,6 +72,16 @@ struct Conn : devnet::DevnetServerSession::Events {
         std::lock_guard<std::mutex> sl(sendMutex);
         if (fd < 0)
             return false;
+        if (refuseLogin.load()) {
+            // One client too many logged in: it gets "busy" instead of its login
+            // answer, and the connection closes.
+            if (!refusalSent) {
+                refusalSent = true;
+                const auto busy = devnet::encodeError(0, devnet::WireErrBusy, "too many clients");
+                devnet::sendAll(fd, busy.data(), busy.size(), kSendTimeoutMs, wakeFd);
+            }
+            return false;
+        }
         if (devnet::sendAll(fd, msg.data(), msg.size(), kSendTimeoutMs, wakeFd))
             return true;
         shutdownSocket();
@@ -86,7 +102,7 @@ struct Conn : devnet::DevnetServerSession::Events {
         int64_t lastRx = start;
         for (;;) {
             const bool logged = session->loggedIn();
-            const int64_t deadline = logged ? lastRx + kIdleLimitMs : start + kLoginWaitMs;
+            const int64_t deadline = logged ? lastRx + kIdleLimitMs : start + shared->loginWaitMs;
             const int64_t left = deadline - devnet::monotonicMs();
             if (left <= 0)
                 break;
@@ -100,6 +116,8 @@ struct Conn : devnet::DevnetServerSession::Events {
                     break;
             }
         }
+        if (counted)
+            shared->loggedIn.fetch_sub(1);
         session->closed(); // reports the running stream and serial channel as stopped
         {
             std::lock_guard<std::mutex> sl(sendMutex);
@@ -117,6 +135,13 @@ struct Conn : devnet::DevnetServerSession::Events {
     }
 
     // ---- session events (reader thread, no lock held) ----
+    void loggedIn() override
+    {
+        counted = true;
+        if (shared->loggedIn.fetch_add(1) >= NetFront::kMaxClients)
+            refuseLogin.store(true);
+    }
+
     void serialStarted(uint32_t tag, uint32_t) override
     {
         auto p = std::make_shared<NetPeer>(self, tag);
@@ -154,8 +179,12 @@ struct Conn : devnet::DevnetServerSession::Events {
             std::lock_guard<std::mutex> lk(handlers->mutex);
             h = handlers->serial;
         }
-        if (h)
-            h(p, data, len);
+        if (!h)
+            return;
+        shared->line.toCore(data, len, [h, p](const uint8_t* d, size_t n) {
+            if (p->alive())
+                h(p, d, n);
+        });
     }
 
     void streamStarted(int32_t channel) override { reportStream(channel, true); }
@@ -174,7 +203,11 @@ struct Conn : devnet::DevnetServerSession::Events {
 
     int fd;
     Handlers* handlers;
+    Shared* shared;
     const int wakeFd;
+    bool counted = false;                // reader thread only
+    std::atomic<bool> refuseLogin{false};
+    bool refusalSent = false;            // under sendMutex
     std::weak_ptr<Conn> self;
     std::unique_ptr<devnet::DevnetServerSession> session;
     std::mutex sendMutex; // one writer at a time; the fd is closed only under it
@@ -183,14 +216,22 @@ struct Conn : devnet::DevnetServerSession::Events {
     std::shared_ptr<NetPeer> peer;
     std::thread thread;
     std::atomic<bool> finished{false};
+    std::atomic<bool> evicted{false}; // closed to make room for a newer connection
 };
 
 void NetPeer::sendChunk(const uint8_t* data, size_t len)
 {
     if (!m_alive.load())
         return;
-    if (auto c = m_conn.lock())
-        c->session->sendSerial(m_tag, data, len);
+    auto c = m_conn.lock();
+    if (!c)
+        return;
+    std::weak_ptr<Conn> weak = c;
+    const uint32_t tag = m_tag;
+    c->shared->line.toHost(data, len, [weak, tag](const uint8_t* d, size_t n) {
+        if (auto conn = weak.lock())
+            conn->session->sendSerial(tag, d, n);
+    });
 }
 
 void NetPeer::dropConnection()
@@ -204,6 +245,7 @@ void NetPeer::dropConnection()
 struct NetFront::Impl {
     Options options;
     Handlers handlers;
+    Shared shared;
     std::mutex lifecycle; // start() and stop()
     mutable std::mutex mutex; // conns, running
     std::vector<std::shared_ptr<Conn>> conns;
@@ -254,14 +296,33 @@ struct NetFront::Impl {
     void accepted(int fd)
     {
         devnet::setCommonOptions(fd);
-        size_t live;
+        // Only clients that logged in count against the limit: connections that
+        // never log in must not lock the others out. They are bounded on their own;
+        // the oldest makes room for a newcomer.
+        int logged = 0;
+        int pending = 0;
+        std::shared_ptr<Conn> oldestPending;
         {
             std::lock_guard<std::mutex> lk(mutex);
-            live = conns.size();
+            for (const auto& c : conns) {
+                if (c->finished.load() || c->evicted.load())
+                    continue;
+                if (c->session->loggedIn()) {
+                    ++logged;
+                } else {
+                    ++pending;
+                    if (!oldestPending)
+                        oldestPending = c;
+                }
+            }
         }
-        auto conn = std::make_shared<Conn>(fd, sessionConfig(), &handlers, wake->fd());
+        auto conn = std::make_shared<Conn>(fd, sessionConfig(), &handlers, &shared, wake->fd());
         conn->self = conn;
-        if (live >= size_t(kMaxClients)) {
+        if (pending >= NetFront::kMaxPending && oldestPending) {
+            oldestPending->evicted.store(true);
+            oldestPending->shutdownSocket();
+        }
+        if (logged >= NetFront::kMaxClients) {
             conn->session->sendError(devnet::WireErrBusy, "too many clients");
             std::lock_guard<std::mutex> sl(conn->sendMutex);
             devnet::closeFd(conn->fd);
@@ -307,6 +368,7 @@ struct NetFront::Impl {
 NetFront::NetFront(const Options& options) : d(std::make_unique<Impl>())
 {
     d->options = options;
+    d->shared.loginWaitMs = options.loginWaitMs;
 }
 
 NetFront::~NetFront()
@@ -354,7 +416,8 @@ bool NetFront::start(std::string* error)
         return setError(std::string("socket: ") + std::strerror(errno));
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) < 0 || ::listen(fd, kMaxClients) < 0) {
+    const int backlog = NetFront::kMaxClients + NetFront::kMaxPending;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) < 0 || ::listen(fd, backlog) < 0) {
         const std::string e = std::strerror(errno);
         devnet::closeFd(fd);
         return setError(d->options.host + ":" + std::to_string(d->options.port) + ": " + e);
@@ -405,6 +468,7 @@ void NetFront::stop()
         else
             c->thread.join();
     }
+    d->shared.line.stop();
     // The wake pipe stays open (signalled) until the next start() or the destructor.
 }
 
@@ -439,6 +503,21 @@ int NetFront::clientCount() const
             ++n;
     }
     return n;
+}
+
+int NetFront::pendingCount() const
+{
+    int n = 0;
+    for (auto& c : d->snapshot()) {
+        if (!c->finished.load() && !c->evicted.load() && !c->session->loggedIn())
+            ++n;
+    }
+    return n;
+}
+
+SerialLine& NetFront::serialLine()
+{
+    return d->shared.line;
 }
 
 void NetFront::dropAll()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Peer.h"
+#include "SerialLine.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,7 +22,13 @@ public:
         std::string password = "admin";
         std::string serialNumber = "IRSIM-0001";
         std::string model = "irbench-sim";
+        int loginWaitMs = 5000; // a connection that has not logged in by then is closed
     };
+
+    // Logged-in clients at most; a client beyond them is refused as busy.
+    static constexpr int kMaxClients = 16;
+    // Connections still to log in at most; a new one beyond them closes the oldest.
+    static constexpr int kMaxPending = 48;
 
     // Bytes a client sent on its serial channel, as they arrived (one call per message).
     using SerialHandler = std::function<void(const PeerPtr& peer, const uint8_t* data, size_t len)>;
@@ -48,6 +55,11 @@ public:
     void sendStream(const uint8_t* data, size_t len);
     bool anyStreaming() const;
     int clientCount() const;
+    // Connections accepted that have not logged in (yet).
+    int pendingCount() const;
+    // The camera's own serial line to its core, which the tunnelled serial channel
+    // crosses (line speed, byte counts); the video stream does not.
+    SerialLine& serialLine();
     // Fault injection: closes every client connection at once.
     void dropAll();
 

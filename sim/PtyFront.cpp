@@ -39,8 +39,10 @@ public:
     void sendChunk(const uint8_t* data, size_t len) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_front && !m_muted)
-            m_front->writeOut(data, len);
+        if (!m_front || m_muted)
+            return;
+        PtyFront* front = m_front;
+        front->m_line.toHost(data, len, [front](const uint8_t* d, size_t n) { front->writeOut(d, n); });
     }
     // A serial line cannot be hung up from the core's side; the core goes deaf and
     // mute instead until the host sends again.
@@ -148,6 +150,7 @@ void PtyFront::stop()
     }
     if (m_thread.joinable())
         m_thread.join();
+    m_line.stop();
     std::lock_guard<std::mutex> lock(m_writeMutex);
     closeFd(m_slaveHold);
     closeFd(m_master);
@@ -190,8 +193,11 @@ void PtyFront::run()
             const ssize_t n = ::read(m_master, buf, sizeof buf);
             if (n > 0) {
                 m_peer->onInput();
-                if (m_handler)
-                    m_handler(m_peer, buf, size_t(n));
+                if (m_handler) {
+                    PeerPtr peer = m_peer;
+                    m_line.toCore(buf, size_t(n),
+                                  [this, peer](const uint8_t* d, size_t len) { m_handler(peer, d, len); });
+                }
             }
             continue;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Peer.h"
+#include "SerialLine.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,6 +32,8 @@ public:
     std::string slavePath() const;
     // The one peer of this front (the client at the slave side, whoever it is).
     PeerPtr peer() const;
+    // The line between the slave and the core (line speed, byte counts).
+    SerialLine& line() { return m_line; }
 
 private:
     class PtyPeer;
@@ -44,6 +47,7 @@ private:
     std::string m_slavePath;
     std::shared_ptr<PtyPeer> m_peer;
     std::mutex m_writeMutex;
+    SerialLine m_line;
     std::atomic<bool> m_running{false};
     std::thread m_thread;
 };

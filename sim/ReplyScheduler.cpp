@@ -13,7 +13,13 @@ void ReplyScheduler::schedule(double delayMs, Task task)
         return;
     if (delayMs < 0)
         delayMs = 0;
-    const auto due = Clock::now() + std::chrono::microseconds(int64_t(delayMs * 1000.0));
+    scheduleAt(Clock::now() + std::chrono::microseconds(int64_t(delayMs * 1000.0)), std::move(task));
+}
+
+void ReplyScheduler::scheduleAt(Clock::time_point due, Task task)
+{
+    if (!task)
+        return;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_thread.joinable())
         m_thread = std::thread(&ReplyScheduler::run, this, m_generation);

@@ -23,13 +23,16 @@ public:
     ReplyScheduler(const ReplyScheduler&) = delete;
     ReplyScheduler& operator=(const ReplyScheduler&) = delete;
 
+    using Clock = std::chrono::steady_clock;
+
     void schedule(double delayMs, Task task);
+    // At a point in time rather than after a delay (a line's byte clock).
+    void scheduleAt(Clock::time_point due, Task task);
     // Drops every pending task and ends the thread (a later schedule() starts it again).
     void stop();
     size_t pending() const;
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct Item {
         Clock::time_point due;
         uint64_t seq;

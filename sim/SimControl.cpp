@@ -14,7 +14,7 @@ namespace {
 
 const char* kHelpLine =
     "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
-    "fault RULE, fault clear, shutter, status, help, quit";
+    "fault RULE, fault clear, baud N (0: no limit), block-ms MS, shutter, status, help, quit";
 
 std::string fixed(double v, int decimals)
 {
@@ -114,13 +114,28 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
         m_camera.faults().add(rule);
         return ok(rule.toString());
     }
+    if (cmd == "baud" || cmd == "block-ms") {
+        const bool baud = cmd == "baud";
+        double v = 0;
+        if (words.size() != 2 || !parseNumber(words[1], 0, baud ? 12000000.0 : 600000.0, &v) || v != double(long(v)))
+            return error(cmd + (baud ? " needs a rate 0..12000000" : " needs milliseconds 0..600000"));
+        if (baud)
+            m_camera.setBaud(int(v));
+        else
+            m_camera.setBlockProgramMs(int(v));
+        return ok();
+    }
     if (cmd == "status") {
         if (!needStream())
             return error("the camera is not running");
         return ok("scene-temp " + fixed(stream->sceneTemp(), 2) + " flat " + (stream->flatField() ? "on" : "off")
                   + " fpa " + fixed(stream->currentFpa(), 2) + " fpa-ramp " + fixed(stream->fpaRamp(), 2) + " faults "
                   + std::to_string(m_camera.faults().list().size()) + " packets "
-                  + std::to_string(stream->packetsSent()));
+                  + std::to_string(stream->packetsSent()) + " baud " + std::to_string(m_camera.baud())
+                  + " block-ms " + std::to_string(m_camera.blockProgramMs()) + " serial-in "
+                  + std::to_string(m_camera.serialBytesFromHost()) + " serial-out "
+                  + std::to_string(m_camera.serialBytesToHost()) + " blocks "
+                  + std::to_string(m_camera.dataBlocksProgrammed()));
     }
     return error("unknown command \"" + cmd + "\" (try help)");
 }

@@ -140,6 +140,7 @@ UpgradeEngine::Reply UpgradeEngine::onData(const std::vector<uint8_t>& data)
     if (m_emptyBlockSeen || data.size() > m_size - have)
         return ack(false);
     m_pending.insert(m_pending.end(), data.begin(), data.end());
+    ++m_dataBlocks;
     return ack(true);
 }
 

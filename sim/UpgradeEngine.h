@@ -56,6 +56,8 @@ public:
     Transfer lastCommitted() const { return m_lastCommitted; }
     int commitCount() const { return m_commits; }
     int reloadCount() const { return m_reloads; }
+    // Data blocks (0xEE with data) taken in, all transfers together.
+    uint64_t dataBlockCount() const { return m_dataBlocks; }
     // Bytes received by the transfer in progress.
     uint32_t pendingBytes() const { return uint32_t(m_pending.size()); }
 
@@ -87,6 +89,7 @@ private:
     Transfer m_lastCommitted;
     int m_commits = 0;
     int m_reloads = 0;
+    uint64_t m_dataBlocks = 0;
 };
 
 } // namespace irsim

@@ -9,6 +9,9 @@ VirtualCamera::VirtualCamera(const CameraOptions& options) : m_options(options)
     m_core.setTimeScale(options.timeScale);
     m_core.setLongCommandDelayMs(options.longCommandDelayMs);
     m_core.setCompletionDelayMs(options.completionDelayMs);
+    m_core.setBlockProgramMs(options.blockProgramMs);
+    m_core.faults().setSeed(options.seed);
+    m_baud.store(options.baud > 0 ? options.baud : 0);
 }
 
 VirtualCamera::~VirtualCamera()
@@ -57,6 +60,7 @@ bool VirtualCamera::start(std::string* error)
             return false;
         }
     }
+    setBaud(m_baud.load());
     // The picture exists with or without a network front: the core's own calibration
     // commands look at it too. Only the network front streams it.
     NetFront* front = m_net.get();
@@ -88,16 +92,45 @@ void VirtualCamera::stop()
         m_core.setGainObserver({});
         m_stream.reset();
     }
-    if (m_net) {
+    if (m_net)
         m_net->stop();
-        m_net.reset();
-    }
-    if (m_pty) {
+    if (m_pty)
         m_pty->stop();
-        m_pty.reset();
-    }
+    // Late replies still hold their client; they must be gone before the fronts
+    // (and the lines they would cross) are.
     m_core.cancelPending();
+    m_net.reset();
+    m_pty.reset();
     m_running = false;
+}
+
+void VirtualCamera::setBaud(int baud)
+{
+    baud = baud > 0 ? baud : 0;
+    m_baud.store(baud);
+    if (m_pty) {
+        m_pty->line().setTimeScale(m_options.timeScale);
+        m_pty->line().setBaud(baud);
+    }
+    if (m_net) {
+        m_net->serialLine().setTimeScale(m_options.timeScale);
+        m_net->serialLine().setBaud(baud);
+    }
+}
+
+void VirtualCamera::setBlockProgramMs(int ms)
+{
+    m_core.setBlockProgramMs(ms);
+}
+
+uint64_t VirtualCamera::serialBytesFromHost() const
+{
+    return (m_pty ? m_pty->line().bytesFromHost() : 0) + (m_net ? m_net->serialLine().bytesFromHost() : 0);
+}
+
+uint64_t VirtualCamera::serialBytesToHost() const
+{
+    return (m_pty ? m_pty->line().bytesToHost() : 0) + (m_net ? m_net->serialLine().bytesToHost() : 0);
 }
 
 uint16_t VirtualCamera::port() const

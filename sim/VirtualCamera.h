@@ -6,6 +6,7 @@
 #include "NetFront.h"
 #include "PtyFront.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,9 @@ struct CameraOptions {
     int longCommandDelayMs = 3000;
     int completionDelayMs = 1500; // capture commands' completion reply; negative: none
     StreamOptions stream;         // live stream of the network front
+    int baud = 0;                 // the core's serial line (8N1), both fronts; 0: no limit
+    int blockProgramMs = 0;       // flash time of each 0xEE data block before its ack
+    uint32_t seed = FaultInjector::kDefaultSeed; // random choices of the faults
 };
 
 // The whole virtual camera in one object: core model plus the fronts asked for.
@@ -44,6 +48,19 @@ public:
     FrameStreamer* stream() { return m_stream.get(); }
     const CameraOptions& options() const { return m_options; }
 
+    // Line speed and flash time, also while running (0: no line limit / no flash time).
+    void setBaud(int baud);
+    int baud() const { return m_baud.load(); }
+    void setBlockProgramMs(int ms);
+    int blockProgramMs() const { return m_core.blockProgramMs(); }
+    // Bytes on the core's serial line, both fronts together: from the host (as they
+    // reached the core) and to the host (as they left the line).
+    uint64_t serialBytesFromHost() const;
+    uint64_t serialBytesToHost() const;
+    uint64_t dataBlocksProgrammed() const { return m_core.dataBlocksProgrammed(); }
+    // Network connections that have not logged in (yet).
+    int pendingLogins() const { return m_net ? m_net->pendingCount() : 0; }
+
 private:
     CameraOptions m_options;
     CoreModel m_core;
@@ -51,6 +68,7 @@ private:
     std::unique_ptr<PtyFront> m_pty;
     std::unique_ptr<FrameStreamer> m_stream;
     bool m_running = false;
+    std::atomic<int> m_baud{0};
 };
 
 } // namespace irsim

@@ -23,7 +23,8 @@ const char* kUsage =
     "                   [--no-network] [--preset NAME] [--fault RULE]... [--long-delay MS]\n"
     "                   [--completion-delay MS] [--time-scale X] [--fps N] [--no-crc]\n"
     "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--flat] [--fpa C]\n"
-    "                   [--fpa-ramp C] [--list-presets] [--help]\n";
+    "                   [--fpa-ramp C] [--baud N] [--block-ms MS] [--seed S] [--list-presets]\n"
+    "                   [--help]\n";
 
 const char* kHelp =
     "\n"
@@ -41,11 +42,22 @@ const char* kHelp =
     "  --completion-delay MS completion reply of 0xF023 = 1..6, 0xF026 and 0xF03D = 0xD3\n"
     "                        (default 1500, -1 none)\n"
     "  --time-scale X        multiply every simulated delay by X (default 1)\n"
-    "  --fault RULE          inject a fault; repeatable. RULE is KIND[=N][@TARGET][#N|*N|>N]:\n"
+    "  --baud N              the core's serial line runs at N baud, 8N1 (10 bits a byte), both\n"
+    "                        ways, on the serial front and behind the network front's serial\n"
+    "                        channel (default 0: no line limit); times --time-scale\n"
+    "  --block-ms MS         the core programs each 0xEE data block for MS before it\n"
+    "                        acknowledges it (default 0)\n"
+    "  --seed S              seed of the faults' random choices (default 1)\n"
+    "  --fault RULE          inject a fault; repeatable. RULE is KIND[=N][@TARGET][#N|*N|>N|%P]:\n"
     "      KIND    noreply | zero | delay=MS | split[=PAUSE_MS] | drop | garbage[=COUNT]\n"
+    "              | flip (one payload bit, checksum as it was) | badsum (checksum off by one)\n"
+    "              | badend (terminator not 0xFF) | echo (wrong address / command byte)\n"
+    "              | noise[=COUNT] (COUNT random bytes before the reply, default 4, max 64)\n"
     "      TARGET  0xF0E0 (32-bit register) | short:0x84 | block:0xEE | block (any block)\n"
-    "      #N only the Nth matching request, *N the first N, >N every one after the Nth\n"
-    "      e.g. noreply, zero@0xF0E0, delay=500@block:0xEE, split, drop@block:0xEE#3, garbage\n"
+    "      #N only the Nth matching request, *N the first N, >N every one after the Nth,\n"
+    "      %P each one with probability P percent (see --seed)\n"
+    "      e.g. noreply, zero@0xF0E0, delay=500@block:0xEE, split, drop@block:0xEE#3, garbage,\n"
+    "      flip@block:0xEA%5\n"
     "\n"
     "Live stream (to every client that starts one):\n"
     "  --fps N               frames per second, 1..200 (default 25)\n"
@@ -64,6 +76,8 @@ const char* kHelp =
     "  fpa C                 hold the FPA at C\n"
     "  fpa-ramp C            let the FPA drift C degrees per minute from where it is\n"
     "  fault RULE            add a fault (grammar as --fault); fault clear removes all\n"
+    "  baud N                line speed from now on (0: no limit)\n"
+    "  block-ms MS           flash time of each 0xEE data block from now on\n"
     "  shutter               shutter correction (as register 0x7003 = 0)\n"
     "  status                \"ok\" and the scene values; help lists the commands\n"
     "  quit                  stop the camera and exit 0\n"
@@ -226,6 +240,18 @@ int main(int argc, char** argv)
             if (!needValue(&v) || !parseInt(v, -1, 600000, &n))
                 return usageError("--completion-delay needs milliseconds -1..600000");
             options.completionDelayMs = int(n);
+        } else if (arg == "--baud") {
+            if (!needValue(&v) || !parseInt(v, 0, 12000000, &n))
+                return usageError("--baud needs a rate 0..12000000");
+            options.baud = int(n);
+        } else if (arg == "--block-ms") {
+            if (!needValue(&v) || !parseInt(v, 0, 600000, &n))
+                return usageError("--block-ms needs milliseconds 0..600000");
+            options.blockProgramMs = int(n);
+        } else if (arg == "--seed") {
+            if (!needValue(&v) || !parseInt(v, 0, 4294967295L, &n))
+                return usageError("--seed needs a number 0..4294967295");
+            options.seed = uint32_t(n);
         } else if (arg == "--time-scale") {
             char* end = nullptr;
             if (!needValue(&v) || v.empty())

@@ -302,6 +302,20 @@ TEST(SimFaults, RuleGrammar)
         {"garbage", true, "garbage=4"},
         {"noreply@short:132*2", true, "noreply@short:0x84*2"},
         {"zero@block>1", true, "zero@block>1"},
+        {"flip", true, "flip"},
+        {"badsum@block:0xEA", true, "badsum@block:0xEA"},
+        {"badend#2", true, "badend#2"},
+        {"echo@0xF0E0", true, "echo@0xF0E0"},
+        {"noise", true, "noise=4"},
+        {"noise=64@block", true, "noise=64@block"},
+        {"flip@block:0xEA%5", true, "flip@block:0xEA%5"},
+        {"delay=50%0.5", true, "delay=50%0.5"},
+        {"noise=0", false, nullptr},
+        {"noise=65", false, nullptr},
+        {"flip=1", false, nullptr},
+        {"echo%0", false, nullptr},
+        {"echo%101", false, nullptr},
+        {"echo%x", false, nullptr},
         {"", false, nullptr},
         {"explode", false, nullptr},
         {"zero=1", false, nullptr},
@@ -327,4 +341,50 @@ TEST(SimFaults, RuleGrammar)
             EXPECT_FALSE(error.empty()) << c.text;
         }
     }
+}
+
+// A soak run picks its faulted requests at random; the same seed must pick the same
+// ones (and the same noise) so that a failure can be run again.
+TEST(SimFaults, PercentCountsAreReproducibleFromTheSeed)
+{
+    irsim::FaultRule rule;
+    ASSERT_TRUE(irsim::FaultRule::parse("zero@block%30", &rule, nullptr));
+    irsim::FaultRule noise;
+    ASSERT_TRUE(irsim::FaultRule::parse("noise=3@block%50", &noise, nullptr));
+    struct Trace {
+        std::vector<int> zeroAt;
+        Bytes noise;
+        int noisy = 0;
+    };
+    auto run = [&](uint32_t seed) {
+        irsim::FaultInjector f;
+        f.setSeed(seed);
+        f.add(rule);
+        f.add(noise);
+        irsim::RequestKey key;
+        key.kind = irsim::RequestKey::Block;
+        key.address = 0xEE;
+        Trace t;
+        for (int i = 0; i < 1000; ++i) {
+            const irsim::FaultEffect fx = f.apply(key);
+            if (fx.zero)
+                t.zeroAt.push_back(i);
+            if (!fx.noise.empty())
+                ++t.noisy;
+            t.noise.insert(t.noise.end(), fx.noise.begin(), fx.noise.end());
+        }
+        EXPECT_FALSE(f.apply(irsim::RequestKey{}).zero) << "not a block: never picked";
+        return t;
+    };
+    const Trace a = run(7);
+    const Trace again = run(7);
+    EXPECT_EQ(again.zeroAt, a.zeroAt);
+    EXPECT_EQ(again.noise, a.noise);
+    EXPECT_NE(run(8).zeroAt, a.zeroAt);
+    // About the asked share of the requests (deterministic for this seed).
+    EXPECT_GT(a.zeroAt.size(), 250u);
+    EXPECT_LT(a.zeroAt.size(), 350u);
+    EXPECT_GT(a.noisy, 440);
+    EXPECT_LT(a.noisy, 560);
+    EXPECT_EQ(a.noise.size(), size_t(a.noisy) * 3);
 }

@@ -144,6 +144,7 @@ TEST(SimProgram, BadArgumentsAndBusyPort)
                                           std::vector<std::string>{"--fault", "explode"},
                                           std::vector<std::string>{"--preset", "nope"},
                                           std::vector<std::string>{"--no-network"},
+                                          std::vector<std::string>{"--baud", "fast"},
                                           std::vector<std::string>{"--frobnicate"}}) {
         Child bad(args);
         EXPECT_EQ(bad.wait(), 2) << args[0];

@@ -135,6 +135,25 @@ TEST(SimFrameAssembler, HostileLengthsNeverStallOrOverrun)
     }
 }
 
+// A 1000-byte block at 9600 baud takes over a second to arrive; while its bytes keep
+// coming it is not noise, however long the whole frame takes.
+TEST(SimFrameAssembler, SlowFrameWhoseBytesKeepComingIsNotStale)
+{
+    FrameAssembler a;
+    a.setStaleMs(100);
+    const Bytes block = blockFrame(0xEE, Bytes(1000, 0x33));
+    int64_t now = 0;
+    std::vector<Bytes> got;
+    for (size_t at = 0; at < block.size(); at += 50, now += 60) {
+        a.push(block.data() + at, std::min<size_t>(50, block.size() - at));
+        for (const Bytes& f : drain(a, now))
+            got.push_back(f);
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], block);
+    EXPECT_EQ(a.unframedBytes(), 0u);
+}
+
 TEST(SimReplies, WriteReadAndBlockRepliesHaveTheWireBytes)
 {
     irsim::CoreModel core;

@@ -1,10 +1,17 @@
 // The virtual camera over its TCP front, driven through our device SDK.
 #include "SimTestUtil.h"
 
+#include "TestSupport.h"
 #include "VirtualCamera.h"
 #include "devnet.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -144,3 +151,76 @@ TEST(SimNet, SecondCameraOnTheSamePortFailsCleanly)
     EXPECT_FALSE(third.start(&error));
     EXPECT_NE(error.find("nope"), std::string::npos);
 }
+
+namespace {
+
+// A TCP connection that never logs in.
+int connectIdle(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool closedByPeer(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    return ::poll(&p, 1, 0) > 0 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+}
+
+} // namespace
+
+class IdleConnections : public ::testing::TestWithParam<int> {};
+
+// Connections that never log in (a port scanner, a hung client) must not lock a
+// working client out, however many there are.
+TEST_P(IdleConnections, DoNotLockOutAClientThatLogsIn)
+{
+    irsim::CameraOptions o = netOptions();
+    o.net.loginWaitMs = 1500;
+    irsim::VirtualCamera camera(o);
+    std::string error;
+    ASSERT_TRUE(camera.start(&error)) << error;
+    const int idle = GetParam();
+    std::vector<int> fds;
+    for (int i = 0; i < idle; ++i) {
+        fds.push_back(connectIdle(camera.port()));
+        ASSERT_GE(fds.back(), 0);
+    }
+    const int held = std::min(idle, irsim::NetFront::kMaxPending);
+    ASSERT_TRUE(irtest::waitFor([&] { return camera.pendingLogins() == held; })) << camera.pendingLogins();
+
+    NET_DEV_Init();
+    NET_DEV_DEVICEINFO info{};
+    const auto t0 = std::chrono::steady_clock::now();
+    const int32_t user = NET_DEV_Login("127.0.0.1", camera.port(), "admin", "admin", &info);
+    ASSERT_GE(user, 0) << NET_DEV_GetLastError();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(o.net.loginWaitMs))
+        << "served without waiting for the idle ones to time out";
+    if (idle <= irsim::NetFront::kMaxPending)
+        EXPECT_FALSE(closedByPeer(fds.back())) << "the idle ones sit there meanwhile";
+    Inbox inbox;
+    const int32_t serial = NET_DEV_SerialStart(user, 1, &Inbox::callback, &inbox);
+    ASSERT_GE(serial, 0) << NET_DEV_GetLastError();
+
+    // After the login time the idle ones are gone, the client is still served.
+    EXPECT_TRUE(irtest::waitFor([&] { return camera.pendingLogins() == 0; }, o.net.loginWaitMs + 3000));
+    EXPECT_TRUE(irtest::waitFor([&] { return closedByPeer(fds.back()); }));
+    const Bytes read = longRead(0xF031);
+    ASSERT_EQ(NET_DEV_SerialSend(serial, 1, reinterpret_cast<const char*>(read.data()), uint32_t(read.size())), 1);
+    EXPECT_TRUE(inbox.wait(1, 3000));
+    for (int fd : fds)
+        ::close(fd);
+    NET_DEV_SerialStop(serial);
+    NET_DEV_Logout(user);
+}
+
+INSTANTIATE_TEST_SUITE_P(SimNet, IdleConnections, ::testing::Values(16, 60));
