@@ -1,5 +1,7 @@
 #include "UpgradeWriter.h"
 
+#include <vector>
+
 #include "CFramePacker.h"
 #include "CoreCommands.h"
 #include "DataExchange.h"
@@ -122,10 +124,13 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
     const qint64 size = source.size();
     if (size == 0 && !m_opt.allowEmpty)
         return refuse(UpgradeStep::Empty, ModuleInteract::ErrSource, t.empty);
+    std::vector<uint32_t> areas{address};
+    areas.insert(areas.end(), m_opt.moreAddresses.begin(), m_opt.moreAddresses.end());
     // Refused before upgrade mode: the next area must not be overwritten.
-    if (!ModuleInteract::fitsArea(address, size))
-        return refuse(UpgradeStep::TooLarge, ModuleInteract::ErrTooLarge,
-                      t.tooLarge.isEmpty() ? upgradeTooLargeText(address, size) : t.tooLarge);
+    for (uint32_t a : areas)
+        if (!ModuleInteract::fitsArea(a, size))
+            return refuse(UpgradeStep::TooLarge, ModuleInteract::ErrTooLarge,
+                          t.tooLarge.isEmpty() ? upgradeTooLargeText(a, size) : t.tooLarge);
 
     DataExchange* dx = DataExchange::instance();
     if (!dx->writeRegister(kEnterRegister, 1))
@@ -141,43 +146,59 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
         Pace::sleepMs(std::min(kPauseTickMs, m_opt.pauseBeforeAddressMs - waited));
     }
 
-    if (!sendWord(kCmdAddress, address))
-        return fail(UpgradeStep::Address, ModuleInteract::ErrAddress, t.address);
-    done(UpgradeStep::Address);
-    if (!sendWord(kCmdSize, uint32_t(size)))
-        return fail(UpgradeStep::Size, ModuleInteract::ErrSize, t.size);
-    done(UpgradeStep::Size);
-
     const qint64 blocks = (size + kBlock - 1) / kBlock;
     const bool emptyLast = m_opt.finalEmptyBlock && size > 0 && size % kBlock == 0;
-    char buf[kBlock];
+    const qint64 perArea = blocks + (emptyLast ? 1 : 0);
+    const qint64 allBlocks = perArea * qint64(areas.size());
     progress(0);
     RemainingTime remaining;
-    remaining.start(blocks + (emptyLast ? 1 : 0));
-    for (qint64 k = 0; k < blocks + (emptyLast ? 1 : 0); ++k) {
-        if (m_ctx.cancelled())
-            return cancel(); // without the end step the core discards what it got
-        const qint64 n = std::min<qint64>(kBlock, size - k * kBlock);
-        if (n > 0 && !readExactly(source, buf, n))
-            return fail(UpgradeStep::Block, ModuleInteract::ErrSource, t.read);
-        if (!dx->writeBlock(kCmdData, buf, int(std::max<qint64>(n, 0))))
-            return fail(UpgradeStep::Block, ModuleInteract::ErrBlock, t.block);
-        done(UpgradeStep::Block);
-        progress(int(std::min<qint64>(100, (k + 1) * 100 / blocks)));
-        bool changed = false;
-        const QString left = remaining.after(k + 1, &changed);
-        if (changed)
-            m_ctx.setStatus(left);
-    }
+    remaining.start(allBlocks);
+    qint64 sent = 0;
+    for (size_t area = 0; area < areas.size(); ++area) {
+        if (area > 0) {
+            // The same bytes again, from the start, into the next area.
+            for (double waited = 0; waited < m_opt.pauseBetweenAreasMs; waited += kPauseTickMs) {
+                if (m_ctx.cancelled())
+                    return cancel();
+                Pace::sleepMs(std::min(kPauseTickMs, m_opt.pauseBetweenAreasMs - waited));
+            }
+            if (!source.open())
+                return fail(UpgradeStep::Block, ModuleInteract::ErrSource, t.read);
+        }
+        if (!sendWord(kCmdAddress, areas[area]))
+            return fail(UpgradeStep::Address, ModuleInteract::ErrAddress, t.address);
+        done(UpgradeStep::Address);
+        if (!sendWord(kCmdSize, uint32_t(size)))
+            return fail(UpgradeStep::Size, ModuleInteract::ErrSize, t.size);
+        done(UpgradeStep::Size);
 
-    if (!dx->writeBlock(kCmdEnd, nullptr, 0))
-        return fail(UpgradeStep::End, ModuleInteract::ErrEnd, t.end);
-    done(UpgradeStep::End);
-    if (m_opt.reload) {
-        const unsigned char one = 1;
-        if (!dx->writeBlock(kCmdReload, &one, 1))
-            return fail(UpgradeStep::Reload, ModuleInteract::ErrReload, t.reload);
-        done(UpgradeStep::Reload);
+        char buf[kBlock];
+        for (qint64 k = 0; k < perArea; ++k) {
+            if (m_ctx.cancelled())
+                return cancel(); // without the end step the core discards what it got
+            const qint64 n = std::min<qint64>(kBlock, size - k * kBlock);
+            if (n > 0 && !readExactly(source, buf, n))
+                return fail(UpgradeStep::Block, ModuleInteract::ErrSource, t.read);
+            if (!dx->writeBlock(kCmdData, buf, int(std::max<qint64>(n, 0))))
+                return fail(UpgradeStep::Block, ModuleInteract::ErrBlock, t.block);
+            done(UpgradeStep::Block);
+            ++sent;
+            progress(int(std::min<qint64>(100, sent * 100 / std::max<qint64>(blocks * qint64(areas.size()), 1))));
+            bool changed = false;
+            const QString left = remaining.after(sent, &changed);
+            if (changed)
+                m_ctx.setStatus(left);
+        }
+
+        if (!dx->writeBlock(kCmdEnd, nullptr, 0))
+            return fail(UpgradeStep::End, ModuleInteract::ErrEnd, t.end);
+        done(UpgradeStep::End);
+        if (m_opt.reload) {
+            const unsigned char one = 1;
+            if (!dx->writeBlock(kCmdReload, &one, 1))
+                return fail(UpgradeStep::Reload, ModuleInteract::ErrReload, t.reload);
+            done(UpgradeStep::Reload);
+        }
     }
     if (m_lastPercent != 100)
         progress(100);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // The one upgrade-mode write into the core's flash. Every sequence that writes flash
 // goes through it, none writes the steps again: the configuration page's file write,
@@ -17,7 +18,7 @@
 //
 //   enter 0xF0E0 = 1, confirm 0xF0E1 = 1, [pause], address E3, size E4,
 //   data blocks EE of 1000 bytes [+ one empty block after a multiple of 1000],
-//   end E5, [reload EC 1], exit E6
+//   end E5, [reload EC 1], [pause, address .. end for each further area], exit E6
 //
 // each acknowledged with 1 before the next. What the callers differ in are options,
 // not copies. Whatever fails, the core is sent the exit step; the end step never
@@ -95,6 +96,11 @@ struct UpgradeOptions {
     // Nominal wait between the confirm and the address (Pace, cancellable): the core
     // erases the gain area there, and blocks sent earlier are lost.
     double pauseBeforeAddressMs = 0;
+    // The same bytes into further areas inside the same upgrade mode: address, size,
+    // blocks, end [, reload] for each, after a pause (Pace, cancellable); the exit after
+    // the last (a detector's configuration code goes into four areas).
+    std::vector<uint32_t> moreAddresses;
+    double pauseBetweenAreasMs = 0;
     // A failing exit after a complete write: a failure (the page tells the operator),
     // or only the code (the data is in flash all the same).
     bool exitFailureFails = true;
