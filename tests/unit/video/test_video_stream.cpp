@@ -102,12 +102,12 @@ TEST_F(VideoStream, CliRecordsDecodesAndMapsTheStream)
     ASSERT_EQ(cli({"record-stream", "2", rec}, &out, &err), 0) << err;
     const QByteArray bytes = irtest::readAll(QString::fromStdString(rec));
     // About 80 packets of 640 x 512 on an idle machine, fewer on a loaded one: the
-    // recording holds every packet the camera sent but the one cut by the stop.
+    // recording holds every packet the camera sent but the few on their way at the stop.
     constexpr int kPacket = 655416;
     const int packets = int(bytes.size() / kPacket);
     const int sent = int(cam->stream()->packetsSent());
     ASSERT_GE(packets, 3) << bytes.size();
-    EXPECT_GE(packets, sent - 1) << sent << " packets sent, " << bytes.size() << " bytes recorded";
+    EXPECT_GE(packets, sent - 3) << sent << " packets sent, " << bytes.size() << " bytes recorded";
     EXPECT_NE(out.find(std::to_string(bytes.size()) + " 字节"), std::string::npos) << out;
 
     ASSERT_EQ(cli({"decode-stream", rec, outDir}, &out, &err), 0) << err;
