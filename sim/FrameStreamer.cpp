@@ -141,9 +141,42 @@ void FrameStreamer::setFaults(int corruptCrcEvery, int garbageEvery, int truncat
     m_opt.truncateEvery = std::max(truncateEvery, 0);
 }
 
+void FrameStreamer::post(std::function<void()> edit)
+{
+    std::lock_guard<std::mutex> lock(m_editLock);
+    m_edits.push_back(std::move(edit));
+}
+
+void FrameStreamer::applyEditsLocked() const
+{
+    std::vector<std::function<void()>> edits;
+    {
+        std::lock_guard<std::mutex> lock(m_editLock);
+        edits.swap(m_edits);
+    }
+    for (const auto& edit : edits)
+        edit();
+}
+
+std::unique_lock<std::mutex> FrameStreamer::lockState() const
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    applyEditsLocked();
+    return lock;
+}
+
 void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t value)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    const bool followed = isShort ? (address == kCursorMove || address == kCursorConfirm)
+                                  : (address == kCursorMode || address == kCursorShow || address == kShutterCorrect);
+    if (!followed)
+        return;
+    const double seconds = nowSeconds();
+    post([=] { applyRegisterWriteLocked(isShort, address, value, seconds); });
+}
+
+void FrameStreamer::applyRegisterWriteLocked(bool isShort, uint32_t address, uint32_t value, double seconds)
+{
     if (!isShort && address == kCursorMode) {
         m_cursor.mode = value == 15;
     } else if (!isShort && address == kCursorShow) {
@@ -168,29 +201,31 @@ void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t val
         ++m_shutterCorrections;
         // Without a picture yet the source takes its reference when it is made.
         if (m_source)
-            m_source->takeOffsetReference(fpaAtLocked(nowSeconds()));
+            m_source->takeOffsetReference(fpaAtLocked(seconds));
     }
 }
 
 void FrameStreamer::setGainTable(const std::vector<uint8_t>& bigEndian)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_gainK.resize(bigEndian.size() / 2);
-    for (size_t i = 0; i < m_gainK.size(); ++i)
-        m_gainK[i] = uint16_t((bigEndian[2 * i] << 8) | bigEndian[2 * i + 1]);
-    if (m_source)
-        m_source->setGainTable(m_gainK);
+    std::vector<uint16_t> k(bigEndian.size() / 2);
+    for (size_t i = 0; i < k.size(); ++i)
+        k[i] = uint16_t((bigEndian[2 * i] << 8) | bigEndian[2 * i + 1]);
+    post([this, k = std::move(k)] {
+        m_gainK = k;
+        if (m_source)
+            m_source->setGainTable(m_gainK);
+    });
 }
 
 bool FrameStreamer::gainCorrected() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    const auto lock = lockState();
     return m_source && m_source->gainCorrected();
 }
 
 FrameStreamer::CursorState FrameStreamer::cursor() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    const auto lock = lockState();
     return m_cursor;
 }
 
@@ -210,37 +245,37 @@ FrameSource& FrameStreamer::sourceLocked(std::unique_lock<std::mutex>& lock)
 
 std::vector<std::pair<int, int>> FrameStreamer::deadPixels()
 {
-    std::unique_lock<std::mutex> lock(m_lock);
+    auto lock = lockState();
     return sourceLocked(lock).deadPixels();
 }
 
 std::vector<std::pair<int, int>> FrameStreamer::hotPixels()
 {
-    std::unique_lock<std::mutex> lock(m_lock);
+    auto lock = lockState();
     return sourceLocked(lock).hotPixels();
 }
 
 std::vector<std::pair<int, int>> FrameStreamer::noisyPixels()
 {
-    std::unique_lock<std::mutex> lock(m_lock);
+    auto lock = lockState();
     return sourceLocked(lock).noisyPixels();
 }
 
 std::vector<float> FrameStreamer::pixelGains()
 {
-    std::unique_lock<std::mutex> lock(m_lock);
+    auto lock = lockState();
     return sourceLocked(lock).pixelGains();
 }
 
 std::vector<float> FrameStreamer::pixelOffsets()
 {
-    std::unique_lock<std::mutex> lock(m_lock);
+    auto lock = lockState();
     return sourceLocked(lock).pixelOffsets();
 }
 
 int FrameStreamer::shutterCorrections() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    const auto lock = lockState();
     return m_shutterCorrections;
 }
 
@@ -249,7 +284,7 @@ bool FrameStreamer::averagePicture(const Identity& identity, int frames, std::ve
 {
     if (frames < 1 || !average)
         return false;
-    std::lock_guard<std::mutex> lock(m_lock);
+    const auto lock = lockState();
     ensureSourceLocked(identity);
     FrameSource& src = *m_source;
     const size_t n = size_t(src.width()) * size_t(src.imageRows());
@@ -291,7 +326,7 @@ void FrameStreamer::ensureSourceLocked(const Identity& id)
 std::vector<uint8_t> FrameStreamer::makePacket(double seconds)
 {
     const Identity id = m_identity ? m_identity() : Identity();
-    std::lock_guard<std::mutex> lock(m_lock);
+    const auto lock = lockState();
     ensureSourceLocked(id);
     m_source->setCursor(m_cursor.mode && m_cursor.visible, m_cursor.x, m_cursor.y);
     const double fpa = m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
@@ -340,6 +375,7 @@ void FrameStreamer::run()
         m_wake.wait_until(lock, next, [this] { return !m_running; });
         if (!m_running)
             break;
+        applyEditsLocked(); // streaming or not, the queue stays short
         const auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / m_opt.frameRate));
         next += period;

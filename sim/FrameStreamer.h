@@ -70,7 +70,10 @@ public:
     void setGainTable(const std::vector<uint8_t>& bigEndian);
     bool gainCorrected() const;
 
-    // A register write the core accepted (called by the core model).
+    // A register write the core accepted (called by the core model). Like the gain
+    // table it comes under the core's lock, before the reply: neither waits for the
+    // frame being rendered, and both reach the picture, and every query, before the
+    // next frame.
     void onRegisterWrite(bool isShort, uint32_t address, uint32_t value);
 
     struct CursorState {
@@ -109,6 +112,11 @@ private:
     void ensureSourceLocked(const Identity& id);
     FrameSource& sourceLocked(std::unique_lock<std::mutex>& lock);
     double fpaAtLocked(double seconds) const;
+    // m_lock, with the core's queued writes applied.
+    std::unique_lock<std::mutex> lockState() const;
+    void applyEditsLocked() const;
+    void post(std::function<void()> edit);
+    void applyRegisterWriteLocked(bool isShort, uint32_t address, uint32_t value, double seconds);
     double nowSeconds() const;
     std::vector<size_t> chunkSizes(size_t total);
 
@@ -117,8 +125,10 @@ private:
     WantedFn m_wanted;
     IdentityFn m_identity;
 
-    mutable std::mutex m_lock;
+    mutable std::mutex m_lock; // held through a render
     std::condition_variable m_wake;
+    mutable std::mutex m_editLock; // never held for long
+    mutable std::vector<std::function<void()>> m_edits;
     std::unique_ptr<FrameSource> m_source;
     std::vector<uint16_t> m_gainK; // kept for a source made later
     double m_fpaBase;        // FPA at m_fpaSince

@@ -227,7 +227,7 @@ protected:
         // command: its acknowledgement always lands inside its own transaction.
         irsim::CameraOptions o = irtest::liveOptions();
         o.preset = "res160";
-        o.completionDelayMs = 5 * irtest::kLivePollMs;
+        o.completionDelayMs = int(5 * DataExchange::pollIntervalMs());
         o.stream.scene.flatField = true;
         o.stream.scene.sceneTempC = 20.0;
         const std::string err = irtest::startLiveCamera(&cam, &net, o);

@@ -347,15 +347,16 @@ TEST_F(MainWindowTest, LiveViewSwitchedOffBeforeConnectStartsWhenSwitchedOn)
 TEST_F(MainWindowTest, ClosingTheWindowDisconnectsFirst)
 {
     connectOverNetwork();
-    const uint64_t before = cam->core().requestCount();
+    const int before = cam->core().closeCommandCount();
     win->close();
     ASSERT_TRUE(DeviceRunner::instance()->waitIdle(10000));
     EXPECT_TRUE(waitUntil([&] { return !win->isVisible(); }));
     EXPECT_EQ(CDevice::Current(), nullptr);
     EXPECT_EQ(win->ConnectLabel()->text(), "未连接");
     EXPECT_FALSE(CameraInfoDataManager::instance()->isIdentified());
-    // The network link told the core it is going away.
-    EXPECT_GT(cam->core().requestCount(), before);
+    // The network link told the core it is going away, once.
+    EXPECT_TRUE(waitUntil([&] { return cam->core().closeCommandCount() > before; }));
+    EXPECT_EQ(cam->core().closeCommandCount(), before + 1);
 }
 
 TEST_F(MainWindowTest, IdentificationEndingAfterDisconnectRevealsNothing)

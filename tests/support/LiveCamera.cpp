@@ -2,9 +2,7 @@
 
 #include "CDevice.h"
 #include "CNetConnect.h"
-#include "DataExchange.h"
 #include "FrameLayoutSource.h"
-#include "TestSupport.h"
 
 namespace irtest {
 
@@ -13,14 +11,13 @@ irsim::CameraOptions liveOptions()
     irsim::CameraOptions o;
     o.net.port = 0;
     o.timeScale = 0.01;
-    o.stream.frameRate = kLiveFps;
+    o.stream.frameRate = 50.0;
     return o;
 }
 
 std::string startLiveCamera(std::unique_ptr<irsim::VirtualCamera>* cam, CNetConnect* net,
                             const irsim::CameraOptions& options)
 {
-    DataExchange::setPollIntervalMs(kLivePollMs);
     *cam = std::make_unique<irsim::VirtualCamera>(options);
     std::string err;
     if (!(*cam)->start(&err))
@@ -42,7 +39,6 @@ void stopLiveCamera(irsim::VirtualCamera* cam, CNetConnect* net)
     net->Close();
     if (cam)
         cam->stop();
-    DataExchange::setPollIntervalMs(200);
 }
 
 } // namespace irtest

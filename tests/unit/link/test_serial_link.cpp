@@ -2,6 +2,7 @@
 // and plays the core.
 #include "CComConnect.h"
 #include "CDevice.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,8 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -60,8 +61,14 @@ public:
         return got;
     }
 
-    // The bytes written by the master reach the slave's input queue asynchronously.
-    void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+    // The bytes written by the master reach the line's input queue asynchronously. The
+    // queue and the line's settings belong to the terminal: this descriptor sees them
+    // as the link does.
+    void settle(int n)
+    {
+        ASSERT_TRUE(irtest::waitFor([&] { int q = 0; return !::ioctl(m_slave, FIONREAD, &q) && q >= n; }));
+    }
+    termios line() const { termios t{}; tcgetattr(m_slave, &t); return t; }
 
 private:
     int m_master = -1;
@@ -88,14 +95,15 @@ TEST(SerialLink, ReadsNeverWaitAndDropWhatIsBeyondTheRequest)
     unsigned char buf[16];
     std::memset(buf, 0xAA, sizeof buf);
     int count = -1;
-    const auto t0 = std::chrono::steady_clock::now();
+    // A read takes what is there: no minimum count, no inter-byte timer.
+    EXPECT_EQ(pty.line().c_cc[VMIN], 0);
+    EXPECT_EQ(pty.line().c_cc[VTIME], 0);
     EXPECT_TRUE(link.Read(buf, 11, &count));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));
     EXPECT_EQ(count, 0);
     EXPECT_EQ(buf[0], 0xAA) << "an empty read leaves the buffer as it was";
 
     pty.send(seq(15));
-    pty.settle();
+    pty.settle(15);
     ASSERT_TRUE(link.Read(buf, 11, &count));
     EXPECT_EQ(count, 11);
     EXPECT_EQ(std::vector<unsigned char>(buf, buf + 11), seq(11));
@@ -106,7 +114,7 @@ TEST(SerialLink, ReadsNeverWaitAndDropWhatIsBeyondTheRequest)
 
     // A short read keeps nothing back and a null count is allowed.
     pty.send(seq(5, 0x40));
-    pty.settle();
+    pty.settle(5);
     EXPECT_TRUE(link.Read(buf, 11, nullptr));
     EXPECT_EQ(buf[0], 0x40);
 }
@@ -132,12 +140,12 @@ TEST(SerialLink, StaleInputIsDroppedBeforeARequest)
     CComConnect link;
     ASSERT_TRUE(link.Open(pty.path(), 115200));
     pty.send(seq(11, 0x60)); // a late answer to some earlier request
-    pty.settle();
+    pty.settle(11);
     const auto req = seq(11);
     ASSERT_TRUE(link.Write(req.data(), int(req.size())));
     EXPECT_EQ(pty.receive(req.size()), req);
     pty.send(seq(11, 0x20)); // the answer to this request
-    pty.settle();
+    pty.settle(11);
     unsigned char buf[11] = {};
     int count = 0;
     ASSERT_TRUE(link.Read(buf, 11, &count));

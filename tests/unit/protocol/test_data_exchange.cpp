@@ -4,7 +4,6 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -393,15 +392,10 @@ TEST_F(Transactions, SignalsReachAnotherThreadQueued)
     worker.start();
     link.queueReply(regReply("01"));
     ASSERT_TRUE(dx->writeRegister(0xF010, 1));
-    QElapsedTimer t;
-    t.start();
-    for (;;) {
+    irtest::waitFor([&] {
         QMutexLocker l(&mu);
-        if (!got.isEmpty() || t.elapsed() > 5000)
-            break;
-        l.unlock();
-        QThread::msleep(1);
-    }
+        return !got.isEmpty();
+    }, 5000);
     worker.quit();
     worker.wait();
     QObject::disconnect(dx, nullptr, &receiver, nullptr);

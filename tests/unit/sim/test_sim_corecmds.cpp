@@ -3,37 +3,62 @@
 // correction, the bad-pixel table region and the control interface.
 #include "SimControl.h"
 #include "SimTestUtil.h"
+#include "TestSupport.h"
 #include "VirtualCamera.h"
 
 #include "StreamPacket.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <cmath>
 #include <set>
-#include <thread>
 
 using namespace simtest;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using PeerPtr = std::shared_ptr<RecordingPeer>;
 
-long msSince(Clock::time_point t0)
+void send(irsim::CoreModel& core, const PeerPtr& peer, const Bytes& req)
 {
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+    core.receive(peer, req.data(), req.size());
 }
 
-// The chunks a write brings within `waitMs`: its acknowledgement and whatever follows.
-std::vector<Bytes> repliesTo(irsim::CoreModel& core, const std::shared_ptr<RecordingPeer>& peer, const Bytes& req,
-                             int waitMs)
+// A register whose reads the core answers `delayMs` (nominal, scaled like its own
+// delays) late. Its timer sends in due-time order: what came before this reply is all
+// the core had sent by then.
+struct Mark {
+    Mark(irsim::CoreModel& c, uint32_t r, int delayMs)
+        : core(c)
+        , reg(r)
+        , fault(c.faults().add({irsim::FaultRule::Kind::Delay, delayMs, irsim::FaultRule::Target::Register, r}))
+    {
+        c.setLongRegister(r, r);
+    }
+    ~Mark() { core.faults().remove(fault); }
+    bool is(const Bytes& chunk) const { return valueOf(chunk) == reg; }
+    // Sends the read and returns what came before its reply (nothing if it never came).
+    std::vector<Bytes> before(const PeerPtr& peer) const
+    {
+        send(core, peer, longRead(reg));
+        if (!irtest::waitFor([&] { const auto c = peer->chunks(); return !c.empty() && is(c.back()); }))
+            return {};
+        auto chunks = peer->chunks();
+        chunks.pop_back();
+        return chunks;
+    }
+    irsim::CoreModel& core;
+    const uint32_t reg;
+    const int fault;
+};
+
+// The chunks a write brings before a read answered after any completion reply.
+std::vector<Bytes> repliesTo(irsim::CoreModel& core, const PeerPtr& peer, const Bytes& req, const Mark& late)
 {
     peer->takeAll();
-    core.receive(peer, req.data(), req.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-    return peer->chunks();
+    send(core, peer, req);
+    return late.before(peer);
 }
 
 struct Host {
@@ -127,10 +152,11 @@ TEST(SimCoreCommands, CompletionRepliesOnlyForTheCoresOwnWork)
     core.setTimeScale(0.01);
     core.setCompletionDelayMs(1500); // 15 ms here
     auto peer = std::make_shared<RecordingPeer>();
+    const Mark late(core, 0xA5A5, 3000);
 
     // Capture, NVFFC and detection: acknowledgement, then completion.
     for (const auto& [reg, value] : {std::pair<uint32_t, uint32_t>{0xF023, 1}, {0xF023, 6}, {0xF026, 2}, {0xF03D, 0xD3}}) {
-        const auto chunks = repliesTo(core, peer, longWrite(reg, value), 120);
+        const auto chunks = repliesTo(core, peer, longWrite(reg, value), late);
         ASSERT_EQ(chunks.size(), 2u) << std::hex << reg << "=" << value;
         EXPECT_EQ(valueOf(chunks[0]), 1u);
         EXPECT_EQ(chunks[1], irsim::writeReply(0xFE, 1));
@@ -138,7 +164,7 @@ TEST(SimCoreCommands, CompletionRepliesOnlyForTheCoresOwnWork)
     // Cursor mode on the same register is an ordinary write: a second reply would be
     // taken for the answer to the host's next command.
     for (const auto& [reg, value] : {std::pair<uint32_t, uint32_t>{0xF03D, 15}, {0xF023, 0}, {0xF023, 7}}) {
-        const auto chunks = repliesTo(core, peer, longWrite(reg, value), 120);
+        const auto chunks = repliesTo(core, peer, longWrite(reg, value), late);
         EXPECT_EQ(chunks.size(), 1u) << std::hex << reg << "=" << value;
     }
 }
@@ -146,22 +172,20 @@ TEST(SimCoreCommands, CompletionRepliesOnlyForTheCoresOwnWork)
 TEST(SimCoreCommands, DetectionV30AndShutterAnswerInsideTheHostsPollWindow)
 {
     irsim::CoreModel core;
-    core.setTimeScale(0.1); // V30 60 ms, shutter 30 ms; the host waits 10 polls of 20 ms
+    core.setTimeScale(0.1); // V30 60 ms, shutter 30 ms; completion replies 150 ms
     auto peer = std::make_shared<RecordingPeer>();
+    const Mark window(core, 0xA5A5, 2000); // the host waits 10 polls of 200 ms
     for (const auto& [reg, value, nominal] :
          {std::tuple<uint32_t, uint32_t, int>{0xF057, 1, 600}, {0x7003, 0, 300}}) {
+        const Mark half(core, 0xA1A1, nominal / 2);
         peer->takeAll();
-        const Bytes req = longWrite(reg, value);
-        const auto t0 = Clock::now();
-        core.receive(peer, req.data(), req.size());
+        send(core, peer, longRead(half.reg));
+        send(core, peer, longWrite(reg, value));
         EXPECT_TRUE(peer->chunks().empty()) << std::hex << reg << ": not at once";
-        ASSERT_TRUE(peer->waitChunks(1, 2000));
-        const long ms = msSince(t0);
-        EXPECT_GE(ms, nominal / 10 - 5) << std::hex << reg;
-        EXPECT_LT(ms, 200) << std::hex << reg << ": inside 10 polls of 200 ms (scaled)";
-        EXPECT_EQ(valueOf(peer->chunks()[0]), 1u);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(peer->chunks().size(), 1u) << "no completion reply";
+        const auto chunks = window.before(peer);
+        ASSERT_EQ(chunks.size(), 2u) << std::hex << reg << ": one answer inside the window, no completion";
+        EXPECT_TRUE(half.is(chunks[0])) << std::hex << reg << ": not before its delay";
+        EXPECT_EQ(chunks[1], irsim::writeReply(0xFE, 1)) << std::hex << reg;
     }
     EXPECT_EQ(core.longRegister(0xF057), 1u);
 }

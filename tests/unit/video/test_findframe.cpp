@@ -1,6 +1,7 @@
 // The stream's frame buffer: reassembly, resynchronisation, CRC, untrusted geometry,
 // capture with its bound, and the crosshair window.
 #include "CFindFrame.h"
+#include "TestSupport.h"
 #include "VideoTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -181,7 +182,7 @@ TEST_F(FindFrameTest, AnotherFrameSizeReplacesTheFrameAndTheCaptureStore)
         while (!stop) {
             const int w = seed < 14 ? 64 : W, h = seed < 14 ? 20 : H;
             feed(packet(makeFrame(w, h, seed++), w, h));
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            irtest::waitFor([&] { return stop.load(); }, 2); // a camera's pace
         }
     });
     ASSERT_TRUE(ff.StartCapture(3));
@@ -217,21 +218,36 @@ TEST_F(FindFrameTest, CaptureIsBoundedWhenFramesStop)
     EXPECT_FALSE(ff.StartCapture(2)) << "no frames arrive";
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
 
-    // A capture of 1 returns after the next frame, and can be cancelled from outside.
-    std::thread later([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        feed(packet(makeFrame(W, H, 2), W, H));
+    // A capture of 1 returns after the next frame.
+    std::atomic<bool> done{false};
+    std::thread camera([&] {
+        for (int seed = 2; !done; ++seed) {
+            feed(packet(makeFrame(W, H, seed), W, H));
+            irtest::waitFor([&] { return done.load(); }, 2);
+        }
     });
     ff.SetCaptureStallMs(5000);
     EXPECT_TRUE(ff.StartCapture(1));
-    later.join();
+    done = true;
+    camera.join();
     EXPECT_EQ(ff.CapturedCount(), 1);
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        ff.CancelCapture();
+
+    // Cancelled from outside, a capture ends at once, not when frames have stopped
+    // for the stall time.
+    ff.SetCaptureStallMs(600000);
+    std::atomic<bool> returned{false};
+    bool captured = true;
+    std::thread capture([&] {
+        captured = ff.StartCapture(4);
+        returned = true;
     });
-    EXPECT_FALSE(ff.StartCapture(4));
-    canceller.join();
+    EXPECT_TRUE(irtest::waitFor([&] { return ff.CapturedCount() == 0; })) << "the run began";
+    ff.CancelCapture();
+    EXPECT_TRUE(irtest::waitFor([&] { return returned.load(); }, 2000)) << "cancel ignored";
+    for (int seed = 20; !returned; ++seed) // frames end a capture that ignored it
+        feed(packet(makeFrame(W, H, seed), W, H));
+    capture.join();
+    EXPECT_FALSE(captured);
 }
 
 TEST_F(FindFrameTest, CrosshairWindowAtTheBorders)
