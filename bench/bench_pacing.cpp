@@ -8,10 +8,13 @@
 //   ratio_to_line = ms_per_op / line_limit_ms
 // Same figures over the pty (serial link) and over TCP (network link's tunnelled serial
 // channel). The fixed pacing sleeps 200 ms before each read, so its upgrade writes run
-// once each (->Iterations(1)); the whole program takes about a minute and a half.
+// once each (->Iterations(1)); the whole program takes about two minutes.
+// BM_RegisterProbe splits a register write's time into what line, camera and link cost
+// (the link read without pause) and what the look interval adds.
 #include "CComConnect.h"
 #include "CComonFun.h"
 #include "CDevice.h"
+#include "CFramePacker.h"
 #include "CNetConnect.h"
 #include "DataExchange.h"
 #include "Pace.h"
@@ -238,6 +241,59 @@ void upgradeWrite(benchmark::State& state, LinkKind link, Pacing pacing)
     state.counters["gain_table_limit_s"] = gainLimit / 1000.0;
 }
 
+// Where a reply-paced register write loses against the line: the same 15-byte request
+// and 11-byte reply by hand, the link looked at every `lookUs` microseconds (through
+// Pace, as the reply pacing does with 1000; 0: the link read without pause). The
+// spinning figure is what line, camera and link cost together; the rest of the reply
+// pacing's time is its look interval.
+void registerProbe(benchmark::State& state, LinkKind link, int lookUs)
+{
+    use(link, Pacing::Reply);
+    constexpr int kRequest = 15, kReply = 11;
+    uint32_t value = 0;
+    Clock::duration spent{}, writing{}, toFirst{};
+    int reads = 0;
+    Line line;
+    for (auto _ : state) {
+        const unsigned char* frame = CFramePacker::instance()->packWriteRegister(kRegister, value++);
+        unsigned char reply[1024];
+        int got = 0;
+        const Line before = Line::now();
+        const auto t0 = Clock::now();
+        const bool sent = CDevice::Write(frame, kRequest);
+        const auto written = Clock::now();
+        const auto giveUp = t0 + std::chrono::seconds(1);
+        while (sent && got < kReply && Clock::now() < giveUp) {
+            unsigned char chunk[1024];
+            int n = 0;
+            ++reads;
+            if (CDevice::Read(chunk, int(sizeof chunk), &n) && n > 0) {
+                if (got == 0)
+                    toFirst += Clock::now() - t0;
+                std::copy(chunk, chunk + std::min(n, int(sizeof reply) - got), reply + got);
+                got += std::min(n, int(sizeof reply) - got);
+                continue;
+            }
+            if (lookUs > 0)
+                Pace::sleepMs(lookUs / 1000.0);
+        }
+        const auto took = Clock::now() - t0;
+        line += Line::now() - before;
+        spent += took;
+        writing += written - t0;
+        state.SetIterationTime(std::chrono::duration<double>(took).count());
+        if (got != kReply || reply[0] != 0xF0 || reply[kReply - 1] != 0xFF) {
+            state.SkipWithError("no whole reply");
+            return;
+        }
+    }
+    report(state, spent, line);
+    const double n = double(state.iterations());
+    state.counters["write_ms"] = ms(writing) / n;
+    state.counters["first_byte_ms"] = ms(toFirst) / n;
+    state.counters["reads_per_op"] = reads / n;
+}
+
 const char* linkName(LinkKind k)
 {
     return k == LinkKind::Serial ? "serial" : "network";
@@ -263,6 +319,13 @@ int main(int argc, char** argv)
             up->Unit(benchmark::kMillisecond)->UseManualTime();
             // About 9 s a write in the reply pacing, 22 s in the fixed one.
             up->Iterations(pacing == Pacing::Reply ? 2 : 1);
+        }
+    }
+    for (LinkKind link : {LinkKind::Serial, LinkKind::Network}) {
+        for (int lookUs : {1000, 250, 100, 0}) {
+            const std::string name = std::string("BM_RegisterProbe/") + linkName(link) + "/look_us:" + std::to_string(lookUs);
+            benchmark::RegisterBenchmark(name.c_str(), registerProbe, link, lookUs)
+                ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(300);
         }
     }
     benchmark::Initialize(&argc, argv);
