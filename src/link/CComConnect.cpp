@@ -3,7 +3,9 @@
 #include "Pace.h"
 #include "SerialBaud.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -170,6 +172,17 @@ bool CComConnect::Read(unsigned char* buf, int len, int* count)
     // arriving this very moment.
     if (len > 0 && got == len)
         ::tcflush(m_fd, TCIFLUSH);
+    return true;
+}
+
+bool CComConnect::WaitForData(double ms)
+{
+    if (m_fd < 0)
+        return false;
+    pollfd p{m_fd, POLLIN, 0};
+    const double us = std::max(ms, 0.0) * 1000.0;
+    timespec t{time_t(us / 1e6), long(std::fmod(us, 1e6) * 1000.0)};
+    ::ppoll(&p, 1, &t, nullptr); // EINTR or a timeout: the caller looks and decides
     return true;
 }
 

@@ -19,6 +19,7 @@ public:
 
     bool Write(const void* data, int len) override;
     bool Read(unsigned char* buf, int len, int* count) override;
+    bool WaitForData(double ms) override;
     void Close() override;
 
     // Baud rates the port can be set to (the connection dialog offers these).

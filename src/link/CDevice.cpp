@@ -1,6 +1,7 @@
 #include "CDevice.h"
 
 #include "CInterfaceConnect.h"
+#include "Pace.h"
 
 #include <atomic>
 
@@ -29,6 +30,13 @@ bool CDevice::Read(unsigned char* buf, int len, int* count)
 {
     CInterfaceConnect* link = g_current.load();
     return link ? link->Read(buf, len, count) : false;
+}
+
+void CDevice::WaitForData(double ms)
+{
+    CInterfaceConnect* link = g_current.load();
+    if (!link || !link->WaitForData(Pace::scaledMs(ms)))
+        Pace::sleepMs(ms);
 }
 
 void CDevice::Close()

@@ -10,6 +10,9 @@ public:
     static CInterfaceConnect* Current();
     static bool Write(const void* data, int len);
     static bool Read(unsigned char* buf, int len, int* count);
+    // Waits for bytes on the current link up to the nominal pause `ms` (Pace scales it),
+    // waking as soon as they arrive; a link that cannot wait pauses the whole time.
+    static void WaitForData(double ms);
     // Closes the current link and empties the slot.
     static void Close();
 };

@@ -5,6 +5,8 @@
 #include "CVideoRender.h"
 #include "devnet.h"
 
+#include <chrono>
+
 #include <algorithm>
 #include <cstring>
 
@@ -79,6 +81,15 @@ void CNetConnect::onSerialData(int32_t, const char* data, uint32_t size, void* u
     if (n > 0)
         std::memcpy(self->m_recvBuf + self->m_recvLen, data, size_t(n));
     self->m_recvLen += n;
+    self->m_mailArrived.notify_all();
+}
+
+bool CNetConnect::WaitForData(double ms)
+{
+    std::unique_lock<std::mutex> lock(m_mailLock);
+    m_mailArrived.wait_for(lock, std::chrono::duration<double, std::milli>(std::max(ms, 0.0)),
+                           [this] { return m_recvLen > 0; });
+    return true;
 }
 
 bool CNetConnect::Write(const void* data, int len)

@@ -5,6 +5,7 @@
 #include "IFrameSource.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,7 @@ public:
     // Stops the serial channel and the stream and logs out. The closing command goes
     // out before, from whoever closes the connection (closeLink / closeCurrentLink).
     void Close() override;
+    bool WaitForData(double ms) override;
     bool WantsClosingCommand() const override { return m_loginHandle >= 0; }
 
     // Stream. The SDK's thread only moves bytes: every chunk as it arrived goes to the
@@ -92,6 +94,7 @@ private:
 
     // Mailbox, shared with the SDK's serial thread.
     std::mutex m_mailLock;
+    std::condition_variable m_mailArrived;
     unsigned char m_recvBuf[kMailboxSize];
     bool m_hasRecvBuf;
     int m_recvLen;

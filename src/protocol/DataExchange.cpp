@@ -39,7 +39,7 @@ int writePollBudget(int addr)
 }
 
 constexpr int kReadChunk = 1024;
-// Reply pacing looks at the link this often (nominal ms, through Pace).
+// Reply pacing looks at the link at least this often (nominal ms, through Pace).
 constexpr double kReplyPollMs = 1.0;
 
 std::atomic<int> g_pacing{int(DataExchange::Pacing::Fixed)};
@@ -82,7 +82,9 @@ bool awaitReply(DataExchange* dx, const ReplyScanner::Expect& expect, int budget
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        Pace::sleepMs(kReplyPollMs);
+        // Woken by the link as soon as bytes come, where it can; a look a millisecond
+        // at the latest.
+        CDevice::WaitForData(kReplyPollMs);
     }
 }
 
