@@ -1,6 +1,7 @@
 #include "BenchRig.h"
 
-#include "CComonFun.h"
+#include "BenchCamera.h"
+
 #include "CDevice.h"
 #include "DataExchange.h"
 #include "Pace.h"
@@ -12,26 +13,7 @@ namespace irbench_bench {
 
 CameraRig::CameraRig()
 {
-    CComonFun::setDataRoot(root.path());
-    Pace::setScale(1.0);
-    DataExchange::setPollIntervalMs(kPollMs);
-    irsim::CameraOptions o;
-    o.net.port = 0;
-    cam = std::make_unique<irsim::VirtualCamera>(o);
-    std::string err;
-    if (!cam->start(&err)) {
-        std::fprintf(stderr, "virtual camera: %s\n", err.c_str());
-        std::exit(1);
-    }
-    NetLoginParams p;
-    p.ip = "127.0.0.1";
-    p.port = cam->port();
-    p.user = "admin";
-    p.password = "admin";
-    if (!link.Login(p)) {
-        std::fprintf(stderr, "login failed\n");
-        std::exit(1);
-    }
+    cam = startCameraAndLogin(irsim::CameraOptions(), &link, kPollMs);
     CDevice::SetConnect(&link);
     const int n = 400;
     const auto t0 = std::chrono::steady_clock::now();

@@ -9,7 +9,6 @@
 #include "CNetConnect.h"
 #include "VirtualCamera.h"
 
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -21,7 +20,6 @@ constexpr double kPollMs = 1.0;
 
 struct CameraRig {
     CameraRig();
-    QTemporaryDir root;
     std::unique_ptr<irsim::VirtualCamera> cam;
     CNetConnect link;
     double floorMs = 0; // what one nominal 1 ms poll pause really costs

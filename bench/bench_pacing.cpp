@@ -12,7 +12,7 @@
 // BM_RegisterProbe splits a register write's time into what line, camera and link cost
 // (the link read without pause) and what the look interval adds.
 #include "CComConnect.h"
-#include "CComonFun.h"
+#include "BenchCamera.h"
 #include "CDevice.h"
 #include "CFramePacker.h"
 #include "CNetConnect.h"
@@ -22,7 +22,6 @@
 #include "VirtualCamera.h"
 
 #include <QByteArray>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -59,28 +58,11 @@ double ms(Clock::duration d)
 struct PacingRig {
     PacingRig()
     {
-        CComonFun::setDataRoot(root.path());
-        Pace::setScale(1.0);
-        DataExchange::setPollIntervalMs(kPollMs);
         irsim::CameraOptions o;
-        o.net.port = 0;
         o.serial = true;
         o.baud = kBaud;
         o.blockProgramMs = kBlockMs;
-        cam = std::make_unique<irsim::VirtualCamera>(o);
-        std::string err;
-        if (!cam->start(&err)) {
-            std::fprintf(stderr, "virtual camera: %s\n", err.c_str());
-            std::exit(1);
-        }
-        NetLoginParams p;
-        p.ip = "127.0.0.1";
-        p.port = cam->port();
-        p.user = p.password = "admin";
-        if (!net.Login(p)) {
-            std::fprintf(stderr, "login failed\n");
-            std::exit(1);
-        }
+        cam = irbench_bench::startCameraAndLogin(o, &net, kPollMs);
         if (!com.Open(cam->ptyPath(), kBaud)) {
             std::fprintf(stderr, "cannot open %s\n", cam->ptyPath().c_str());
             std::exit(1);
@@ -96,7 +78,6 @@ struct PacingRig {
         net.Close();
         cam->stop();
     }
-    QTemporaryDir root;
     std::unique_ptr<irsim::VirtualCamera> cam;
     CNetConnect net;
     CComConnect com;

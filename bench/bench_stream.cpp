@@ -3,7 +3,7 @@
 // with a 640 x 512 stream at 50 frames/s as without one, and as fast again when the
 // decoder is slowed to 50 ms a frame and falls behind. Each figure is reported as a
 // ratio to the round trip without a stream, measured first in the same process.
-#include "CComonFun.h"
+#include "BenchCamera.h"
 #include "CDevice.h"
 #include "CNetConnect.h"
 #include "CStreamDecoder.h"
@@ -11,7 +11,6 @@
 #include "Pace.h"
 #include "VirtualCamera.h"
 
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -27,29 +26,11 @@ constexpr int kRegister = 0xF0E3;
 struct StreamRig {
     StreamRig()
     {
-        CComonFun::setDataRoot(root.path());
-        Pace::setScale(1.0);
-        DataExchange::setPollIntervalMs(kPollMs);
         irsim::CameraOptions o;
-        o.net.port = 0;
         o.stream.frameRate = 50.0;
-        cam = std::make_unique<irsim::VirtualCamera>(o);
-        std::string err;
-        if (!cam->start(&err)) {
-            std::fprintf(stderr, "virtual camera: %s\n", err.c_str());
-            std::exit(1);
-        }
-        NetLoginParams p;
-        p.ip = "127.0.0.1";
-        p.port = cam->port();
-        p.user = p.password = "admin";
-        if (!link.Login(p)) {
-            std::fprintf(stderr, "login failed\n");
-            std::exit(1);
-        }
+        cam = irbench_bench::startCameraAndLogin(o, &link, kPollMs);
         CDevice::SetConnect(&link);
     }
-    QTemporaryDir root;
     std::unique_ptr<irsim::VirtualCamera> cam;
     CNetConnect link;
 };

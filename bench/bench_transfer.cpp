@@ -4,6 +4,7 @@
 // (BM_PollFloor, BenchRig.cpp) and each figure is reported against that floor:
 // overhead_pct = (time per write - (n + 5) x floor) / ((n + 5) x floor).
 #include "BenchRig.h"
+#include "CComonFun.h"
 #include "FileTransfer.h"
 #include "ModuleInteract.h"
 
@@ -28,7 +29,8 @@ struct Data {
         bytes.resize(kBytes);
         for (int i = 0; i < kBytes; ++i)
             bytes[i] = char(i * 31 + (i >> 10));
-        file = irbench_bench::rig().root.filePath("occ.bin");
+        irbench_bench::rig();
+        file = CComonFun::dataRoot() + "/occ.bin"; // the rig's temporary data root
         QFile f(file);
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
