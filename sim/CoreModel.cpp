@@ -376,6 +376,10 @@ CoreModel::Outcome CoreModel::handleLongWrite(const Request& r, bool refuse)
 {
     Outcome out;
     if (refuse) {
+        // A long command that fails still takes its time: the core reports the
+        // failure when its work ends, not at once.
+        if (r.address == kOneKeyConfig || r.address == kAutoCorrection)
+            out.delayMs = m_longDelayMs;
         out.reply = writeReply(r.addressByte, 0);
         return out;
     }

@@ -58,7 +58,7 @@ FrameSource::FrameSource(const Identity& identity, const SceneOptions& options)
             const int x = 2 + int(nextRandom() % uint32_t(m_w - 4));
             const int y = 2 + int(nextRandom() % uint32_t(imageRows() - 4));
             bool near = false;
-            for (const auto* list : {&m_dead, &m_hot, &m_noisy})
+            for (const auto* list : {&m_dead, &m_hot, &m_noisy, &m_table})
                 for (const auto& p : *list)
                     near = near || (std::abs(p.first - x) <= 2 && std::abs(p.second - y) <= 2);
             if (near)
@@ -73,6 +73,63 @@ FrameSource::FrameSource(const Identity& identity, const SceneOptions& options)
     // A dead pixel reads the same few counts whatever it looks at.
     for (size_t k = 0; k < m_dead.size(); ++k)
         m_deadValue.push_back(uint16_t(40 + nextRandom() % 20));
+    // The factory table's pixels come from a stream of their own, so the picture
+    // and its defects stay what they were for a seed.
+    const uint32_t keep = m_rng;
+    m_rng = (options.seed ? options.seed : 1) ^ 0x7AB1E5EDu;
+    pick(m_table, kTablePixels);
+    for (size_t k = 0; k < m_table.size(); ++k)
+        m_tableValue.push_back(k % 2 ? uint16_t(kMaxCount) : uint16_t(30 + nextRandom() % 20));
+    m_rng = keep;
+}
+
+void FrameSource::prepareRaw()
+{
+    if (!m_rawOffset.empty())
+        return;
+    const uint32_t keep = m_rng;
+    m_rng = (m_opt.seed ? m_opt.seed : 1) ^ 0x0C0FFEE5u;
+    const size_t n = m_gain.size();
+    m_rawOffset.resize(n);
+    m_rawGain.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        m_rawOffset[i] = float(kRawOffsetSpread * gaussian());
+        m_rawGain[i] = float(kRawGainSpread * gaussian());
+    }
+    m_stripe.resize(size_t(m_w));
+    for (float& v : m_stripe)
+        v = float(kStripeCounts * gaussian());
+    m_rng = keep;
+}
+
+void FrameSource::applyCorrectionsOff(std::vector<uint16_t>& frame) const
+{
+    const int rows = imageRows();
+    if (!m_corr.nuc || !m_corr.stripes) {
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < m_w; ++x) {
+                const size_t i = size_t(y) * size_t(m_w) + size_t(x);
+                double v = frame[i];
+                if (!m_corr.nuc)
+                    v = kPedestal + (v - kPedestal) * (1.0 + m_rawGain[i]) + m_rawOffset[i];
+                if (!m_corr.stripes)
+                    v += m_stripe[size_t(x)];
+                frame[i] = clampCount(v);
+            }
+        }
+    }
+    if (!m_corr.lid) {
+        // The cover's own radiation: nothing in the middle, most in the corners.
+        const double cx = (m_w - 1) * 0.5, cy = (rows - 1) * 0.5;
+        const double far2 = cx * cx + cy * cy;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < m_w; ++x) {
+                const size_t i = size_t(y) * size_t(m_w) + size_t(x);
+                const double r2 = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / far2;
+                frame[i] = clampCount(frame[i] + kLidCounts * r2);
+            }
+        }
+    }
 }
 
 uint32_t FrameSource::nextRandom()
@@ -206,18 +263,31 @@ void FrameSource::renderWithFpa(double fpa, std::vector<uint16_t>& frame)
         for (size_t i = 0; i < n; ++i)
             frame[i] = clampCount(kPedestal + (double(frame[i]) - kPedestal) * double(m_gainK[i]) / 32768.0);
     }
+    if (!m_corr.nuc || !m_corr.stripes || !m_corr.lid) {
+        prepareRaw();
+        applyCorrectionsOff(frame);
+    }
     for (size_t k = 0; k < m_dead.size(); ++k)
         frame[size_t(m_dead[k].second) * size_t(m_w) + size_t(m_dead[k].first)] = m_deadValue[k];
     for (const auto& p : m_hot)
         frame[size_t(p.second) * size_t(m_w) + size_t(p.first)] = kMaxCount;
-    // The core replaces a pixel it was told is bad by its neighbours' mean.
-    for (const auto& p : m_corrected) {
+    // The table's pixels read as working ones while the core replaces them, so that
+    // a core with every correction on shows exactly the truth the benches compare
+    // with; with the replacement off they are stuck like the others.
+    if (!m_corr.badPixels)
+        for (size_t k = 0; k < m_table.size(); ++k)
+            frame[size_t(m_table[k].second) * size_t(m_w) + size_t(m_table[k].first)] = m_tableValue[k];
+    // A pixel the core was told is bad is replaced by its neighbours' mean.
+    auto replace = [&](const std::pair<int, int>& p) {
         if (p.first < 0 || p.second < 0 || p.first >= m_w || p.second >= rows)
-            continue;
+            return;
         const size_t row = size_t(p.second) * size_t(m_w);
         const int l = std::max(p.first - 1, 0), r = std::min(p.first + 1, m_w - 1);
         frame[row + size_t(p.first)] = uint16_t((frame[row + size_t(l)] + frame[row + size_t(r)]) / 2);
-    }
+    };
+    if (m_corr.badPixels)
+        for (const auto& p : m_corrected)
+            replace(p);
     if (m_cursorVisible) {
         // The core's crosshair: a white cross whose arms start outside the 5 x 5
         // neighbourhood of the cursor, so that the neighbourhood shows the scene.

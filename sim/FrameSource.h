@@ -80,6 +80,31 @@ public:
     void removeLastCorrected();
     const std::vector<std::pair<int, int>>& corrected() const { return m_corrected; }
 
+    // The core's own picture corrections (all on at power-up). Off shows what each
+    // hides: bad-pixel replacement the factory table's stuck pixels (and those the
+    // operator confirmed), NUC the detector's raw gain and offset non-uniformity,
+    // stripe removal its column offsets, lid correction the warm bowl the lens cover
+    // (pot cover) adds towards the corners.
+    struct Corrections {
+        bool badPixels = true;
+        bool nuc = true;
+        bool stripes = true;
+        bool lid = true;
+        bool operator==(const Corrections& o) const
+        {
+            return badPixels == o.badPixels && nuc == o.nuc && stripes == o.stripes && lid == o.lid;
+        }
+    };
+    static constexpr int kTablePixels = 8;          // in the factory bad-pixel table
+    static constexpr double kRawOffsetSpread = 250; // counts, before NUC
+    static constexpr double kRawGainSpread = 0.15;  // relative, before NUC
+    static constexpr double kStripeCounts = 80;     // column offsets, standard deviation
+    static constexpr double kLidCounts = 400;       // bowl height at the corners
+    void setCorrections(const Corrections& c) { m_corr = c; }
+    const Corrections& corrections() const { return m_corr; }
+    // The factory table's pixels: stuck like the others, but the core replaces them.
+    const std::vector<std::pair<int, int>>& tablePixels() const { return m_table; }
+
     // Housekeeping words of a frame, shared by every layout.
     struct Housekeeping {
         uint16_t viec = 2810, eocc = 1024, tec = 3, tint = 160, sens = 2, bval = 7100;
@@ -116,6 +141,14 @@ private:
     std::vector<std::pair<int, int>> m_noisy;
     std::vector<uint16_t> m_deadValue; // one stuck value per dead pixel
     std::vector<std::pair<int, int>> m_corrected;
+    Corrections m_corr;
+    std::vector<std::pair<int, int>> m_table;
+    std::vector<uint16_t> m_tableValue;
+    std::vector<float> m_rawOffset; // NUC off: made when first needed
+    std::vector<float> m_rawGain;
+    std::vector<float> m_stripe;
+    void prepareRaw();
+    void applyCorrectionsOff(std::vector<uint16_t>& frame) const;
     bool m_cursorVisible = false;
     int m_cursorX = 0;
     int m_cursorY = 0;

@@ -168,7 +168,9 @@ std::unique_lock<std::mutex> FrameStreamer::lockState() const
 void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t value)
 {
     const bool followed = isShort ? (address == kCursorMove || address == kCursorConfirm)
-                                  : (address == kCursorMode || address == kCursorShow || address == kShutterCorrect);
+                                  : (address == kCursorMode || address == kCursorShow || address == kShutterCorrect
+                                     || address == kStripeRemoval || address == kLidCorrection
+                                     || address == kNucCorrection);
     if (!followed)
         return;
     const double seconds = nowSeconds();
@@ -182,6 +184,13 @@ void FrameStreamer::applyRegisterWriteLocked(bool isShort, uint32_t address, uin
     } else if (!isShort && address == kCursorShow) {
         if (value == 2 || value == 1)
             m_cursor.visible = value == 2;
+        if (value == 0 || value == 1)
+            m_corr.badPixels = value == 1;
+    } else if (!isShort && (address == kStripeRemoval || address == kLidCorrection || address == kNucCorrection)) {
+        if (value > 1)
+            return; // not a switch value: the core keeps what it does
+        bool& on = address == kStripeRemoval ? m_corr.stripes : address == kLidCorrection ? m_corr.lid : m_corr.nuc;
+        on = value == 1;
     } else if (isShort && address == kCursorMove) {
         m_cursor.x = int(value >> 16);
         m_cursor.y = int(value & 0xFFFF);
@@ -203,6 +212,12 @@ void FrameStreamer::applyRegisterWriteLocked(bool isShort, uint32_t address, uin
         if (m_source)
             m_source->takeOffsetReference(fpaAtLocked(seconds));
     }
+}
+
+FrameSource::Corrections FrameStreamer::corrections() const
+{
+    const auto lock = lockState();
+    return m_corr;
 }
 
 void FrameStreamer::setGainTable(const std::vector<uint8_t>& bigEndian)
@@ -293,6 +308,7 @@ bool FrameStreamer::averagePicture(const Identity& identity, int frames, std::ve
     const double fpa = fpaAtLocked(nowSeconds());
     src.setCursor(false, 0, 0); // the core calibrates on the bare picture
     src.setGainTable({});       // and on its detector's own response
+    src.setCorrections(m_corr); // through the corrections it runs
     for (int k = 0; k < frames; ++k) {
         src.renderWithFpa(fpa, frame);
         for (size_t i = 0; i < n; ++i)
@@ -329,6 +345,7 @@ std::vector<uint8_t> FrameStreamer::makePacket(double seconds)
     const auto lock = lockState();
     ensureSourceLocked(id);
     m_source->setCursor(m_cursor.mode && m_cursor.visible, m_cursor.x, m_cursor.y);
+    m_source->setCorrections(m_corr);
     const double fpa = m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
     m_source->renderWithFpa(fpa, m_frame);
     ++m_packetIndex;

@@ -41,6 +41,12 @@ public:
     // Cursor registers.
     static constexpr uint32_t kCursorMode = 0xF03D;   // 15: cursor mode on
     static constexpr uint32_t kCursorShow = 0x7012;   // 2: crosshair shown, 1: hidden
+    // Picture corrections, 0 off and 1 on. 0x7012 doubles as the crosshair register:
+    // 1 turns bad-pixel replacement back on and hides the crosshair, 2 only shows it.
+    static constexpr uint32_t kBadPixelReplace = 0x7012;
+    static constexpr uint32_t kStripeRemoval = 0x7080;
+    static constexpr uint32_t kLidCorrection = 0x70C6;
+    static constexpr uint32_t kNucCorrection = 0x7015;
     static constexpr uint8_t kCursorMove = 0x33;      // (x << 16) + y, 1-based
     static constexpr uint8_t kCursorConfirm = 0x30;   // 13: bad pixel, 14: take back
 
@@ -84,6 +90,7 @@ public:
         std::vector<std::pair<int, int>> confirmed; // 0-based pixels
     };
     CursorState cursor() const;
+    FrameSource::Corrections corrections() const;
 
     uint64_t packetsSent() const { return m_packets.load(); }
     uint64_t bytesSent() const { return m_bytes.load(); }
@@ -135,6 +142,7 @@ private:
     double m_fpaSince = 0;   // seconds
     double m_rampPerMin;
     CursorState m_cursor;
+    FrameSource::Corrections m_corr;
     int m_shutterCorrections = 0;
     std::vector<uint16_t> m_frame;
     uint64_t m_packetIndex = 0;

@@ -74,6 +74,45 @@ std::vector<Identity> buildPresets()
     t5.rawSerial = bytesOf("K5A1", 4);
     list.push_back(t5);
 
+    // One core per detector vendor, named by the configuration page its sensor type
+    // code opens (0 GWIC, 1 IRAY, 2 PICO, 4 DALI, 5 WY), and one whose type nibble
+    // (7) is not a known code: the host keeps its unknown code 7 and opens GWIC.
+    Identity gw = make("gwic", "GWIC detector: sensor type 0, 640x512 at 50 Hz",
+                       {0x01, 0x02, 0x22, 0x00, 0x00}, 0, 0, 640, 512);
+    gw.sensorIdHigh = 0x61;
+    gw.sensorIdLow = 0x00000100; // "6100000100"
+    gw.serialNumber = 0x60000000;
+    list.push_back(gw);
+    Identity ir = make("iray", "IRAY detector: sensor type 1, 640x512 at 50 Hz",
+                       {0x01, 0x12, 0x22, 0x00, 0x00}, 1, 0, 640, 512);
+    ir.sensorIdHigh = 0x62;
+    ir.sensorIdLow = 0x00000101;
+    ir.serialNumber = 0x60000001;
+    list.push_back(ir);
+    Identity pi = make("pico", "PICO detector: sensor type 2, 384x288 at 50 Hz",
+                       {0x01, 0x22, 0x21, 0x00, 0x00}, 2, 0, 384, 288);
+    pi.sensorIdHigh = 0x63;
+    pi.sensorIdLow = 0x00000102;
+    pi.serialNumber = 0x60000002;
+    list.push_back(pi);
+    Identity da = make("dali", "DALI detector: sensor type 4 (ASCII sensor ID DL0424), 640x512 at 50 Hz",
+                       {0x01, 0x32, 0x22, 0x00, 0x00}, 4, 0, 640, 512);
+    da.sensorIdHigh = 0x444C;    // "DL"
+    da.sensorIdLow = 0x30343234; // "0424"
+    da.serialNumber = 0x60000004;
+    list.push_back(da);
+    Identity wy = make("wy", "WY detector: sensor type 5 (raw sensor ID WY05, serial W5SN), 640x512 at 50 Hz",
+                       {0x01, 0x52, 0x22, 0x00, 0x00}, 5, 0, 640, 512);
+    wy.rawSensorId = bytesOf("WY05", 4);
+    wy.rawSerial = bytesOf("W5SN", 4);
+    list.push_back(wy);
+    Identity t7 = make("type7", "unknown sensor type nibble 7 (host: code 7, GWIC page), 640x512 at 50 Hz",
+                       {0x01, 0x72, 0x22, 0x00, 0x00}, 7, 0, 640, 512);
+    t7.sensorIdHigh = 0x77;
+    t7.sensorIdLow = 0x00000107;
+    t7.serialNumber = 0x60000007;
+    list.push_back(t7);
+
     // Device-supplied text that must never reach a file name unsanitised.
     Identity h = make("hostile", "sensor type 5 with \"/\", \"..\" and control bytes in sensor ID and serial",
                       {0x01, 0x52, 0x22, 0x00, 0x00}, 5, 0, 640, 512);

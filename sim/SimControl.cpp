@@ -3,6 +3,7 @@
 #include "Faults.h"
 #include "VirtualCamera.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -14,7 +15,34 @@ namespace {
 
 const char* kHelpLine =
     "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
-    "fault RULE, fault clear, baud N (0: no limit), block-ms MS, shutter, status, help, quit";
+    "fault RULE, fault clear, baud N (0: no limit), block-ms MS, shutter, flash ADDR LEN (1..4096), reg ADDR, "
+    "status, help, quit";
+
+// An address or length as hex (0x...) or decimal, whole and within 0..max.
+bool parseWord(const std::string& text, uint64_t max, uint32_t* out)
+{
+    if (text.empty() || text[0] == '-' || text[0] == '+')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > max)
+        return false;
+    *out = uint32_t(v);
+    return true;
+}
+
+std::string hexOf(const std::vector<uint8_t>& bytes)
+{
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
 
 std::string fixed(double v, int decimals)
 {
@@ -124,6 +152,23 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
         else
             m_camera.setBlockProgramMs(int(v));
         return ok();
+    }
+    if (cmd == "flash") {
+        uint32_t address = 0, len = 0;
+        if (words.size() != 3 || !parseWord(words[1], 0xFFFFFFFFull, &address)
+            || !parseWord(words[2], kMaxFlashRead, &len) || len == 0)
+            return error("flash needs an address and a length 1.." + std::to_string(kMaxFlashRead));
+        if (!FlashModel::inRange(address, len))
+            return error("flash range leaves the device");
+        return ok(hexOf(m_camera.core().readFlash(address, len)));
+    }
+    if (cmd == "reg") {
+        uint32_t address = 0;
+        if (words.size() != 2 || !parseWord(words[1], 0xFFFFFFFFull, &address))
+            return error("reg needs a register address (e.g. 0xF027)");
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08x", unsigned(m_camera.core().longRegister(address)));
+        return ok(text);
     }
     if (cmd == "status") {
         if (!needStream())

@@ -79,6 +79,8 @@ const char* kHelp =
     "  baud N                line speed from now on (0: no limit)\n"
     "  block-ms MS           flash time of each 0xEE data block from now on\n"
     "  shutter               shutter correction (as register 0x7003 = 0)\n"
+    "  flash ADDR LEN        \"ok\" and LEN (1..4096) flash bytes at ADDR in hex\n"
+    "  reg ADDR              \"ok\" and the 32-bit register as 0x%08x\n"
     "  status                \"ok\" and the scene values; help lists the commands\n"
     "  quit                  stop the camera and exit 0\n"
     "\n"
