@@ -52,6 +52,7 @@ const CommandTable& commands()
         addStreamCommands(t);
         addCalibrationCommands(t);
         addCaptureCommands(t);
+        addSensorConfigCommands(t);
         return t;
     }();
     return table;

@@ -62,6 +62,7 @@ void addTransferCommands(CommandTable& table);
 void addStreamCommands(CommandTable& table);
 void addCalibrationCommands(CommandTable& table);
 void addCaptureCommands(CommandTable& table);
+void addSensorConfigCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);
