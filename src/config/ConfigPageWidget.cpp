@@ -7,6 +7,7 @@
 #include "CustomMessageBox.h"
 #include "DataExchange.h"
 #include "DeviceRunner.h"
+#include "SensorConfigWidget.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -65,6 +66,8 @@ bool ConfigPageWidget::SetupUI()
     m_pTabConfig = new QTabWidget(this);
     m_pTabConfig->setObjectName("m_pTabConfig");
     m_pTabConfig->addTab(SetupFixedCmdTab(), QString());
+    m_pSensorConfig = new SensorConfigWidget(this);
+    m_pTabConfig->addTab(m_pSensorConfig, QString());
 
     auto* header = new QHBoxLayout;
     header->setSpacing(16);
@@ -225,6 +228,7 @@ bool ConfigPageWidget::ReTranslateUI()
 {
     m_pLabTitle->setText(QStringLiteral("配置"));
     m_pTabConfig->setTabText(0, QStringLiteral("固定指令"));
+    m_pTabConfig->setTabText(1, QStringLiteral("探测器配置"));
 
     m_pGbxWriteFile->setTitle(QStringLiteral("文件写入"));
     m_pLabFileType->setText(QStringLiteral("文件类型："));
@@ -286,6 +290,7 @@ bool ConfigPageWidget::ConnectSignals()
     connect(m_pTabCustomCmd, &QTableWidget::doubleClicked, this, &ConfigPageWidget::OnTableDoubleClicked);
     connect(m_pTabCustomCmd, &CCmdTableWidget::SigShowFileTableRightMenu, this, &ConfigPageWidget::OnShowRightMenu);
     connect(m_pActDelList, &QAction::triggered, this, &ConfigPageWidget::OnActionDelList);
+    ConnectSensorSignals();
     // Frames are announced on whichever thread runs the transaction; lines reach the
     // history in order on the GUI thread.
     DataExchange* dx = DataExchange::instance();
@@ -347,6 +352,7 @@ int ConfigPageWidget::vendorIndexFor(int nSensorTypeCode)
 void ConfigPageWidget::selectVendorPage(int nSensorTypeCode)
 {
     m_nVendorIndex = vendorIndexFor(nSensorTypeCode);
+    m_pSensorConfig->setVendorIndex(m_nVendorIndex);
     updateInfo();
 }
 

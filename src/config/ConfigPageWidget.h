@@ -23,6 +23,8 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QProcessingDlg;
+class SensorConfigWidget;
 class QTabWidget;
 class QTextBrowser;
 
@@ -47,8 +49,14 @@ public:
     // 4 DALI, 5 WY; any other code GWIC.
     static QStringList vendorNames();
     static int vendorIndexFor(int nSensorTypeCode);
+    // Also selects the detector configuration panel's vendor page; the operator can
+    // change it afterwards.
     void selectVendorPage(int nSensorTypeCode);
     int vendorIndex() const { return m_nVendorIndex; }
+    SensorConfigWidget* sensorConfigWidget() const { return m_pSensorConfig; }
+    // The PICO initial bad-pixel table file (the spec-sheet import writes it).
+    void setInitBPTablePath(const QString& strPath) { m_strInitBPTablePath = strPath; }
+    QString initBPTablePath() const { return m_strInitBPTablePath; }
 
     // On disconnect: forget the frames shown in the command history.
     void clearCmdHistory();
@@ -88,6 +96,40 @@ public slots:
     void onShowSendCMDMessage(const QString& strCMD);
     void onShowRecvCMDMessage(const QString& strCMD);
     void onShowDroppedReply(const QString& strCMD, const QString& strReason);
+    // Detector configuration panel.
+    void onGWICSensorIDWrite();
+    void onGWICDataWrite();
+    void onGWICMovementTypeWrite();
+    void onGWICMovementSerialWrite();
+    void onIRAYSensorIDWrite();
+    void onIRAYDataWrite();
+    void onIRAYMovementTypeWrite();
+    void onIRAYMovementSerialWrite();
+    void onIRAYVtempWrite();
+    void onIRAYNTCC();
+    void onPICOSensorIDWrite();
+    void onPICOGFidGKSWrite();
+    void onPICOMovementTypeWrite();
+    void onPICOMovementSerialWrite();
+    void onPICOCorrect();
+    void onPICOWriteInitBPTable();
+    void OnBtnPICOSensorConfig();
+    void onDALISensorIDWrite();
+    void onDALIVBSWrite();
+    void onDALIMovementTypeWrite();
+    void onDALIMovementSerialWrite();
+    void onDALITINTWrite();
+    void onDALIResponseRatioWrite();
+    void onDALIAutoCorrect();
+    void onDALISITFWrite();
+    void onWYSensorIDWrite();
+    void onWYDataWrite();
+    void onWYMovementTypeWrite();
+    void onWYMovementSerialWrite();
+    // Results of the detector calibration thread.
+    void OnIRAYNTCCConfigFailEnd();
+    void OnIRAYNTCCConfigOKEnd();
+    void onShowProcessDialog(const QString& strResult);
 
 private:
     bool SetupUI();
@@ -111,6 +153,11 @@ private:
     void appendHistoryLine(const QString& strLine, const QColor& color);
     void saveCustomCommands();
     void addCommandRow(const LocalCmdEntry& entry);
+    // Detector configuration: validated here, written on the runner.
+    void ConnectSensorSignals();
+    void writeSensorItem(int nVendor, int nItem, const QString& strText);
+    void startSensorThread(int nMode);
+    void finishSensorThread(const QString& strResult);
 
     CNetConnect* m_pNet = nullptr;
     QString m_strSensorId;
@@ -156,4 +203,8 @@ private:
     QAction* m_pActDelList = nullptr;
     QGroupBox* m_pGbxCmdHistory = nullptr;
     QTextBrowser* m_pTbrCmdHistory = nullptr;
+
+    SensorConfigWidget* m_pSensorConfig = nullptr;
+    QProcessingDlg* m_pProcessingDlg = nullptr;
+    QString m_strInitBPTablePath;
 };
