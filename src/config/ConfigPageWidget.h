@@ -54,7 +54,7 @@ public:
     void selectVendorPage(int nSensorTypeCode);
     int vendorIndex() const { return m_nVendorIndex; }
     SensorConfigWidget* sensorConfigWidget() const { return m_pSensorConfig; }
-    // The PICO initial bad-pixel table file (the spec-sheet import writes it).
+    // The PICO initial bad-pixel table file (the vendor workbook import sets it).
     void setInitBPTablePath(const QString& strPath) { m_strInitBPTablePath = strPath; }
     QString initBPTablePath() const { return m_strInitBPTablePath; }
 

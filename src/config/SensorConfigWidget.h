@@ -31,7 +31,7 @@ public:
     void setIRAYDataArea(int nArea);
 
     // A field of a vendor page, blanks at both ends removed; empty when the page has
-    // no such field. The spec-sheet import fills fields through setField.
+    // no such field. The workbook import fills fields through setField.
     QString field(sensorcfg::Vendor vendor, sensorcfg::Item item) const;
     bool setField(sensorcfg::Vendor vendor, sensorcfg::Item item, const QString& strText);
 

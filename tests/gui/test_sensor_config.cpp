@@ -36,12 +36,6 @@ T* child(QWidget* page, const QString& name)
     return w;
 }
 
-QByteArray flash(TransferRig& rig, uint32_t address, int len)
-{
-    const std::vector<uint8_t> bytes = rig.core().readFlash(address, size_t(len));
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
-}
-
 class SensorPanel : public ::testing::Test {
 protected:
     void SetUp() override
@@ -164,16 +158,16 @@ INSTANTIATE_TEST_SUITE_P(
     Items, PanelWrite,
     ::testing::Values(
         WriteCase{"GwicSensorIdCleaned", 0, "GWICSensorID", " AB_12.3 4 ", 0, tip("写入sensorID成功"),
-                  [](TransferRig& r) { EXPECT_EQ(flash(r, 0x0142C000, 3), QByteArray::fromHex("AB1234")); }},
+                  [](TransferRig& r) { EXPECT_EQ(r.flash(0x0142C000, 3), QByteArray::fromHex("AB1234")); }},
         WriteCase{"IrayDataSecondArea", 1, "IRAYData", "0102 0304", 1, tip("写入sensor配置码成功"),
                   [](TransferRig& r) {
-                      EXPECT_EQ(flash(r, 0x01421000, 4), QByteArray::fromHex("01020304"));
-                      EXPECT_NE(flash(r, 0x01420000, 4), QByteArray::fromHex("01020304"));
+                      EXPECT_EQ(r.flash(0x01421000, 4), QByteArray::fromHex("01020304"));
+                      EXPECT_NE(r.flash(0x01420000, 4), QByteArray::fromHex("01020304"));
                   }},
         WriteCase{"IrayVtempRegister", 1, "IRAY25Vtemp", "2500", 0, tip("写入IRAY 25 Vtemp值成功"),
                   [](TransferRig& r) { EXPECT_EQ(r.core().longRegister(0xF040), 2500u); }},
         WriteCase{"PicoSensorIdDash", 2, "PICOSensorID", "AB-12", 0, tip("写入sensorID成功"),
-                  [](TransferRig& r) { EXPECT_EQ(flash(r, 0x0142C000, 2), QByteArray::fromHex("AB12")); }},
+                  [](TransferRig& r) { EXPECT_EQ(r.flash(0x0142C000, 2), QByteArray::fromHex("AB12")); }},
         WriteCase{"PicoTargetThenCorrection", 2, "PICOTarget", "7000", 0, tip("自动校正成功"),
                   [](TransferRig& r) {
                       EXPECT_EQ(r.core().longRegister(0xF02A), 7000u);
@@ -184,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"DaliCoreTypeShortForm", 3, "DALIMovementType", "2A3B", 0, tip("写入机芯型号成功"),
                   [](TransferRig& r) { EXPECT_EQ(r.core().longRegister(0xF027), 0x2A3Bu); }},
         WriteCase{"WyBatchLatin1", 4, "WYMovementSerial", "WY-0x1", 0, tip("写入生产批次成功"),
-                  [](TransferRig& r) { EXPECT_EQ(flash(r, 0x0142F000, 6), QByteArray("WY-0x1")); }}),
+                  [](TransferRig& r) { EXPECT_EQ(r.flash(0x0142F000, 6), QByteArray("WY-0x1")); }}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.label); });
 
 // --- Refusals before anything is sent -------------------------------------------------
@@ -310,7 +304,7 @@ TEST_F(SensorPanel, WindowKeepsPaintingWhileTheConfigurationCodeIsWritten)
     EXPECT_GE(ticksWhileBusy, 3) << "the GUI thread was blocked by the write";
     EXPECT_EQ(takeMessages(), QList<Msg>{tip("写入sensor配置码成功")});
     for (uint32_t a : sensorcfg::kDataAreas)
-        EXPECT_EQ(flash(*rig, a, 4), QByteArray::fromHex("A1B2C3D4")) << std::hex << a;
+        EXPECT_EQ(rig->flash(a, 4), QByteArray::fromHex("A1B2C3D4")) << std::hex << a;
 }
 
 } // namespace

@@ -21,27 +21,6 @@ using sensorcfg::Vendor;
 
 namespace {
 
-// The request log as short lines: "F0E0=1", "E3 0142c000", "EE 1000", "E5", ...
-QStringList frames(const TransferRig& rig)
-{
-    QStringList out;
-    for (const irsim::Request& r : rig.requests()) {
-        if (r.kind == irsim::Request::LongWrite) {
-            out << QStringLiteral("%1=%2").arg(r.address, 0, 16).arg(r.value).toUpper();
-        } else if (r.kind == irsim::Request::Block) {
-            const QByteArray data(reinterpret_cast<const char*>(r.data.data()), int(r.data.size()));
-            QString line = QString::number(r.command, 16).toUpper();
-            if (r.command == 0xEE)
-                line += QStringLiteral(" %1").arg(data.size());
-            else if (!data.isEmpty())
-                line += QLatin1Char(' ') + QString::fromLatin1(data.toHex());
-            out << line;
-        } else {
-            out << QStringLiteral("other");
-        }
-    }
-    return out;
-}
 
 QString word(uint32_t v)
 {
@@ -135,7 +114,7 @@ TEST_P(IdentityWrite, LandsInFlashInOneUpgradeMode)
     const qint64 elapsed = clock.elapsed();
 
     EXPECT_EQ(m_ctx.messages, QStringList{QStringLiteral("提示|") + QString::fromUtf8(c.done)});
-    EXPECT_EQ(frames(m_rig), upgradeFrames(c.areas, int(want.size()), false, false));
+    EXPECT_EQ(m_rig.requestLines(), upgradeFrames(c.areas, int(want.size()), false, false));
     for (uint32_t a : c.areas)
         EXPECT_EQ(m_rig.flash(a, int(want.size())), want) << std::hex << a;
     if (c.item == Item::Data) {
@@ -326,7 +305,7 @@ TEST_P(OneKey, WritesInOrderUntilRefused)
     QStringList want;
     for (int i = 0; i < c.writes; ++i)
         want << QStringLiteral("%1=0").arg(sensorcfg::kPicoConfigRegisters[i], 0, 16).toUpper();
-    EXPECT_EQ(frames(m_rig), want);
+    EXPECT_EQ(m_rig.requestLines(), want);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pico, OneKey, ::testing::ValuesIn(kOneKey),
@@ -364,7 +343,7 @@ TEST_P(Command, ResultAndItsText)
     }
     EXPECT_EQ(sensorcfg::write(m_ctx, request(c.vendor, c.item, QStringLiteral("6500"))), c.ok);
     EXPECT_EQ(m_ctx.messages, QStringList{QStringLiteral("提示|") + QString::fromUtf8(c.told)});
-    EXPECT_EQ(frames(m_rig), c.frames);
+    EXPECT_EQ(m_rig.requestLines(), c.frames);
 }
 
 INSTANTIATE_TEST_SUITE_P(Calibration, Command, ::testing::ValuesIn(kCommands),
@@ -375,7 +354,7 @@ TEST_F(SensorConfigTest, RunNtccAndAutoCorrectGiveTheCoreAnswer)
     EXPECT_TRUE(sensorcfg::runNtcc());
     ASSERT_TRUE(m_rig.fault("zero@0xF029"));
     EXPECT_FALSE(sensorcfg::runAutoCorrect());
-    EXPECT_EQ(frames(m_rig), (QStringList{"F021=1", "F029=1"}));
+    EXPECT_EQ(m_rig.requestLines(), (QStringList{"F021=1", "F029=1"}));
     EXPECT_TRUE(m_ctx.messages.isEmpty());
 }
 
@@ -401,7 +380,7 @@ TEST_F(InitTable, WholeFileIntoTableRegionWithReload)
     ASSERT_TRUE(sensorcfg::write(m_ctx, request(Vendor::PICO, Item::InitTable, file(data))));
     EXPECT_EQ(m_rig.flash(0x1400000, data.size()), data);
     EXPECT_EQ(m_rig.core().reloadCount(), reloads + 1);
-    EXPECT_EQ(frames(m_rig), upgradeFrames({0x1400000}, int(data.size()), true, true));
+    EXPECT_EQ(m_rig.requestLines(), upgradeFrames({0x1400000}, int(data.size()), true, true));
     EXPECT_EQ(m_ctx.messages, QStringList{"提示|写入初始坏点表完成"});
 }
 
@@ -431,7 +410,7 @@ TEST_F(InitTable, FailingBlockToldWithoutStaleSuccess)
     EXPECT_FALSE(sensorcfg::write(m_ctx, request(Vendor::PICO, Item::InitTable, file(pattern(3000, 9)))));
     EXPECT_EQ(m_ctx.messages, QStringList{"提示|" + UpgradeTexts().block});
     EXPECT_TRUE(m_rig.lastRequestIsExit());
-    EXPECT_EQ(frames(m_rig).count("E5"), 0);
+    EXPECT_EQ(m_rig.requestLines().count("E5"), 0);
 }
 
 // ---- vendors and names ----

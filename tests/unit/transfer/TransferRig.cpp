@@ -78,6 +78,27 @@ bool TransferRig::lastRequestIsExit() const
     return !all.empty() && all.back().kind == irsim::Request::Block && all.back().command == 0xE6;
 }
 
+QStringList TransferRig::requestLines() const
+{
+    QStringList out;
+    for (const irsim::Request& r : requests()) {
+        if (r.kind == irsim::Request::LongWrite) {
+            out << QStringLiteral("%1=%2").arg(r.address, 0, 16).arg(r.value).toUpper();
+        } else if (r.kind == irsim::Request::Block) {
+            const QByteArray data(reinterpret_cast<const char*>(r.data.data()), int(r.data.size()));
+            QString line = QString::number(r.command, 16).toUpper();
+            if (r.command == 0xEE)
+                line += QStringLiteral(" %1").arg(data.size());
+            else if (!data.isEmpty())
+                line += QLatin1Char(' ') + QString::fromLatin1(data.toHex());
+            out << line;
+        } else {
+            out << QStringLiteral("other");
+        }
+    }
+    return out;
+}
+
 QByteArray TransferRig::flash(uint32_t address, int len) const
 {
     const auto bytes = m_camera->core().readFlash(address, size_t(len));

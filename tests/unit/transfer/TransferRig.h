@@ -41,6 +41,8 @@ public:
     // Data of every block request with this command byte, in order.
     std::vector<QByteArray> blockData(int cmd) const;
     bool lastRequestIsExit() const;
+    // The request log as short lines: "F0E0=1", "E3 0142c000", "EE 1000", "E5", ...
+    QStringList requestLines() const;
     QByteArray flash(uint32_t address, int len) const;
 
 private:

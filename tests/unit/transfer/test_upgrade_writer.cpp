@@ -16,27 +16,6 @@ using namespace transfertest;
 
 namespace {
 
-// The request log as short lines: "F0E0=1", "E3 00c00000", "EE 1000", "E5", ...
-QStringList frames(const TransferRig& rig)
-{
-    QStringList out;
-    for (const irsim::Request& r : rig.requests()) {
-        if (r.kind == irsim::Request::LongWrite) {
-            out << QStringLiteral("%1=%2").arg(r.address, 0, 16).arg(r.value).toUpper();
-        } else if (r.kind == irsim::Request::Block) {
-            const QByteArray data(reinterpret_cast<const char*>(r.data.data()), int(r.data.size()));
-            QString line = QString::number(r.command, 16).toUpper();
-            if (r.command == 0xEE)
-                line += QStringLiteral(" %1").arg(data.size());
-            else if (!data.isEmpty())
-                line += QLatin1Char(' ') + QString::fromLatin1(data.toHex());
-            out << line;
-        } else {
-            out << QStringLiteral("other");
-        }
-    }
-    return out;
-}
 
 struct Variant {
     const char* name;
@@ -99,7 +78,7 @@ TEST_P(UpgradeWriterVariant, SendsExactlyItsFramesAndTheBytesReachFlash)
     if (v.emptyLastBlock)
         want << "EE 0";
     want << v.tail;
-    EXPECT_EQ(frames(rig), want);
+    EXPECT_EQ(rig.requestLines(), want);
     EXPECT_EQ(rig.flash(v.address, data.size()), data);
     EXPECT_EQ(rig.core().upgradeState(), irsim::UpgradeEngine::State::Idle);
 }
@@ -114,7 +93,7 @@ TEST_P(UpgradeWriterVariant, RefusedDataBlockIsFollowedByTheExitNeverByTheEnd)
     const QByteArray data = pattern(3500, 7);
     EXPECT_FALSE(v.write(ctx, file(data), data));
 
-    const QStringList got = frames(rig);
+    const QStringList got = rig.requestLines();
     ASSERT_GE(got.size(), 2);
     EXPECT_EQ(got.mid(got.size() - 3), (QStringList{"EE 1000", "EE 1000", "E6"}));
     EXPECT_FALSE(got.contains("E5")) << "ending would commit the partial file";
@@ -153,7 +132,7 @@ TEST(UpgradeWriter, FileSourceIsReadInBlocksAndAFileThatShrinksFailsBeforeTheEnd
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.code, ModuleInteract::ErrSource);
     EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|文件读取失败")});
-    EXPECT_EQ(frames(rig), (QStringList{"F0E0=1", "F0E1=1", addressWord(0x1000000), "E4 000009c4", "EE 1000", "E6"}));
+    EXPECT_EQ(rig.requestLines(), (QStringList{"F0E0=1", "F0E1=1", addressWord(0x1000000), "E4 000009c4", "EE 1000", "E6"}));
     for (qint64 m : source.reads)
         EXPECT_LE(m, 1000) << "a source is never asked for more than one block";
 }
@@ -181,7 +160,7 @@ TEST(UpgradeWriter, RefusedExitIsRetriedSilentExitIsNot)
         MemorySource source(data.constData(), data.size());
         const UpgradeResult r = writeUpgrade(ctx, 0x1000000, source);
         EXPECT_EQ(r.ok, c.ok);
-        const QStringList got = frames(rig);
+        const QStringList got = rig.requestLines();
         EXPECT_EQ(got.count("E6"), c.exits);
         EXPECT_EQ(got.count("E5"), 1);
         if (!c.ok)
