@@ -129,7 +129,7 @@ TEST(NetConnectDialog, WithoutSettingsShowsEmptyFieldsAndTheUsualPort)
         channel = field(d, "m_pEdtChannel");
         form = d->findChild<QComboBox*>("m_pCmBxDeviceModu")->currentIndex();
         title = d->TitleText();
-        EXPECT_EQ(d->findChild<QLineEdit*>("m_pEdtPwd")->echoMode(), QLineEdit::Normal);
+        EXPECT_EQ(d->findChild<QLineEdit*>("m_pEdtPwd")->echoMode(), QLineEdit::Password);
         EXPECT_EQ(d->findChild<QLabel*>("m_pLabPwd_2")->text(), "设备形态：");
     });
     NetConnectDialog dlg;
