@@ -163,6 +163,7 @@ void DetectPageWidget::buildUi()
 
     // The first step of the correction is marked as the next one.
     ProgramStyle::setStepState(m_pBtnGetLowT, ProgramStyle::StepState::Next);
+    OnModifyPara();
 }
 
 void DetectPageWidget::connectSignals()
@@ -235,8 +236,11 @@ void DetectPageWidget::OnPageTimer()
 void DetectPageWidget::OnModifyPara()
 {
     const bool bEditable = m_pChbModifyPara->isChecked();
-    m_pEdtCapNum->setReadOnly(!bEditable);
-    m_pEdtBPThreshHold->setReadOnly(!bEditable);
+    // Greyed while they ignore typing, so that they do not look editable.
+    for (QLineEdit* pEdit : {m_pEdtCapNum, m_pEdtBPThreshHold}) {
+        pEdit->setReadOnly(!bEditable);
+        pEdit->setEnabled(bEditable);
+    }
 }
 
 int DetectPageWidget::readCaptureCount()
