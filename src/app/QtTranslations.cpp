@@ -1,0 +1,17 @@
+#include "QtTranslations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+bool installQtTranslations(QCoreApplication& app)
+{
+    // Owned by the application: it must outlive every dialog.
+    auto* translator = new QTranslator(&app);
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), dir)) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
