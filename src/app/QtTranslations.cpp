@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 bool installQtTranslations(QCoreApplication& app)
@@ -13,5 +14,7 @@ bool installQtTranslations(QCoreApplication& app)
         delete translator;
         return false;
     }
+    // Dates and sizes in the choosers follow the texts.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     return QCoreApplication::installTranslator(translator);
 }

@@ -78,9 +78,7 @@ VideoMarkPanel::VideoMarkPanel(QSignPixelWidget* pSurface, QWidget* parent)
     }
     m_pWgtGrid->setStyleSheet("QLabel { font-size:11px; }");
     m_pWgtGrid->hide();
-    m_pLabCursorState = new QLabel(this);
-    m_pLabCursorState->setObjectName("m_pLabCursorState");
-    m_pLabCursorState->setStyleSheet("font-size:11px;");
+
     auto* mark = new QGridLayout(this);
     mark->setVerticalSpacing(4);
     mark->setContentsMargins(8, 4, 8, 6);
@@ -93,7 +91,6 @@ VideoMarkPanel::VideoMarkPanel(QSignPixelWidget* pSurface, QWidget* parent)
     mark->addWidget(m_pTabPixel, 2, 0, 1, 2);
     mark->addWidget(m_pLabHelp, 2, 2, 1, 2, Qt::AlignTop);
     mark->addWidget(m_pWgtGrid, 2, 2, 1, 2, Qt::AlignTop);
-    mark->addWidget(m_pLabCursorState, 3, 0, 1, 4);
     mark->setRowStretch(2, 1);
 
     m_pCursor = new CCursorWriter(this);
@@ -123,11 +120,10 @@ void VideoMarkPanel::showMarks()
     m_pSignPixel->update();
 }
 
-// What the core cursor did last, under the grid.
+// What the core cursor did last, written over the picture where the operator looks.
 void VideoMarkPanel::setCursorState(const QString& strText, bool bFailed)
 {
-    m_pLabCursorState->setText(strText);
-    m_pLabCursorState->setStyleSheet(bFailed ? "font-size:11px; color:#c0392b;" : "font-size:11px;");
+    m_pSignPixel->setCaption(strText, bFailed);
 }
 
 // The cursor's hint and grid belong to the cursor mode; marking shows its own hint.
@@ -137,7 +133,8 @@ void VideoMarkPanel::showHelpOrGrid()
     m_pLabHelp->setText(bMarking ? kMarkHelp : kHelp);
     m_pLabHelp->setVisible(bMarking || !m_bGridUsed);
     m_pWgtGrid->setVisible(!bMarking && m_bGridUsed);
-    m_pLabCursorState->setVisible(!bMarking);
+    if (bMarking)
+        m_pSignPixel->setCaption(QString(), false);
 }
 
 QString VideoMarkPanel::gridText(int cell) const
@@ -319,6 +316,12 @@ void VideoMarkPanel::OnCursorDone(int nOp, bool bOk)
 void VideoMarkPanel::On_BtnLoadCross()
 {
     if (cursorLinkUsable(true)) {
+        // A cursor never placed starts in the middle of the picture, not in its corner.
+        const QSize bounds = m_pSignPixel->frameBounds();
+        if (!m_bGridUsed && !bounds.isEmpty()) {
+            m_pSignPixel->setCursorPos(QPoint(bounds.width() / 2, (bounds.height() - 2) / 2));
+            On_BtnToCrossShairs(m_pSignPixel->cursorPos());
+        }
         enterCursorMode();
         m_pCursor->post(CCursorWriter::ShowCross);
     }

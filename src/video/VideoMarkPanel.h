@@ -82,7 +82,6 @@ private:
     QLabel* m_pLabGrid[25] = {};
 
     QVector<QPoint> m_marks;
-    QLabel* m_pLabCursorState = nullptr;
     bool m_bEnterPending = false;
     bool m_bGridUsed = false;
     QPoint m_confirmPos;

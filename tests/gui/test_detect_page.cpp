@@ -21,7 +21,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include "LiveCamera.h"
 #include "TestSupport.h"
@@ -110,16 +112,20 @@ TEST_F(DetectPageAlone, ControlsParametersAndGuidedStart)
     EXPECT_EQ(thresh->text(), "0.02");
     EXPECT_TRUE(capNum->isReadOnly());
     EXPECT_TRUE(thresh->isReadOnly());
+    EXPECT_FALSE(capNum->isEnabled()) << "greyed while it ignores typing";
+    EXPECT_FALSE(thresh->isEnabled());
     for (const char* name : {"m_pEdtWidth", "m_pEdtHeight", "m_pEdtFrameAvg"})
         EXPECT_TRUE(edit(name)->isReadOnly()) << name;
     auto* modify = child<QCheckBox>(page.get(), "m_pChbModifyPara");
     modify->setChecked(true);
     EXPECT_FALSE(capNum->isReadOnly());
     EXPECT_FALSE(thresh->isReadOnly());
+    EXPECT_TRUE(capNum->isEnabled() && thresh->isEnabled());
     EXPECT_TRUE(edit("m_pEdtWidth")->isReadOnly());
     modify->setChecked(false);
     EXPECT_TRUE(capNum->isReadOnly());
     EXPECT_TRUE(thresh->isReadOnly());
+    EXPECT_FALSE(capNum->isEnabled() || thresh->isEnabled());
 
     for (const char* name : {"m_pBtnGetHighT", "m_pBtnOneKeyCorrect", "m_pBtnOnKeyWrite", "m_pBtnBPDetect_V20"})
         EXPECT_EQ(ProgramStyle::stepState(button(name)), Step::Plain) << name;
@@ -344,6 +350,38 @@ TEST_F(DetectPageSim, StalledStreamEndsTheCaptureWithAMessage)
     EXPECT_TRUE(page->isEnabled());
 }
 
+// A failed correction: the guide shows the step to repeat and the bar starts again,
+// whether the captures were at fault or the core refused its own correction.
+TEST_F(DetectPageSim, FailedCorrectionPointsAtTheStepToRepeat)
+{
+    setBlackbody(20.0);
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("完成捕获!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")}); // blackbody unchanged
+    const Messages shown = clickAndWait(button("m_pBtnOneKeyCorrect"));
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].second.startsWith(QStringLiteral("高温点图像均值"))) << shown[0].second.toStdString();
+    EXPECT_EQ(step("m_pBtnGetLowT"), Step::Next);
+    EXPECT_EQ(step("m_pBtnGetHighT"), Step::Plain);
+    EXPECT_EQ(step("m_pBtnOneKeyCorrect"), Step::Plain);
+    EXPECT_EQ(child<QProgressBar>(page.get(), "m_pPgbWriteFile")->value(), 0);
+
+    // The core's own correction refused: that step is the one to do again.
+    child<QComboBox>(page.get(), "m_pCmbSolution")->setCurrentIndex(2);
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("操作完成,机芯正常返回!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("操作完成,机芯正常返回!")});
+    cam->faults().add([] {
+        irsim::FaultRule f;
+        std::string why;
+        irsim::FaultRule::parse("zero@0xF023", &f, &why);
+        return f;
+    }());
+    const Messages failed = clickAndWait(button("m_pBtnOneKeyCorrect"), 60000);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_TRUE(failed[0].second.contains(QStringLiteral("操作未完成"))) << failed[0].second.toStdString();
+    EXPECT_EQ(step("m_pBtnOneKeyCorrect"), Step::Next);
+    EXPECT_EQ(step("m_pBtnBPDetect_V20"), Step::Plain);
+}
+
 TEST_F(DetectPageSim, CoreModeWritesTheCommandRegistersAndWaitsForCompletion)
 {
     recordWrites();
@@ -429,7 +467,9 @@ TEST_F(DetectPageSim, EndToEndTwoPointCorrectionAndGainBadPixelTable)
     setBlackbody(60.0);
     ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")});
 
-    ASSERT_EQ(clickAndWait(button("m_pBtnOneKeyCorrect")), Messages{tip("完成校正!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnOneKeyCorrect")),
+              (Messages{{QStringLiteral("提示"), QStringLiteral("完成校正!\n文件：")
+                                                    + QDir::toNativeSeparators(QFileInfo(tree.gainFile(2)).absoluteFilePath())}}));
     EXPECT_EQ(readAll(tree.pixelBackup()), QByteArray::fromHex("00010143"));
     const QByteArray gains = readAll(tree.gainFile(2));
     ASSERT_EQ(gains.size(), 160 * 118 * 2);

@@ -5,10 +5,12 @@
 #include "CustomModalDialog.h"
 #include "GuiTestSupport.h"
 #include "NetConnectDialog.h"
+#include "QtTranslations.h"
 #include "SettingsStore.h"
 #include "TestSupport.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -236,4 +238,12 @@ TEST(AboutDlg, ShowsVersionAndIconOnFirstShowing)
     EXPECT_TRUE(text->text().contains(AboutDlg::BuildDateStamp(__DATE__)));
     dlg.OkButton()->click();
     EXPECT_FALSE(dlg.isVisible());
+}
+
+// Qt's own dialogs speak Chinese once the program's translations are in.
+TEST(QtTranslations, StandardDialogTextsBecomeChinese)
+{
+    ASSERT_TRUE(installQtTranslations(*QCoreApplication::instance())) << "qt6-translations-l10n installed?";
+    EXPECT_TRUE(QCoreApplication::translate("QFileDialog", "Look in:").startsWith(QStringLiteral("查找范围")));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 }
