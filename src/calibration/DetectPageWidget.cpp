@@ -13,6 +13,7 @@
 #include "CameraInfoDataManager.h"
 #include "CustomMessageBox.h"
 #include "DeviceRunner.h"
+#include "PathText.h"
 #include "ProgramStyle.h"
 #include "QProcessingDlg.h"
 
@@ -366,7 +367,7 @@ void DetectPageWidget::captureSet(bool bHigh)
             CPageTransferContext ctx(task);
             return captureRunToDir(ctx, frames, n, strDir, result.get());
         },
-        [this, result, pThis, pNext](bool ok) {
+        [this, result, pThis, pNext, strDir](bool ok) {
             m_pCaptureProgress->stop();
             if (result->captured > 0) {
                 m_nWidth = result->width;
@@ -376,7 +377,7 @@ void DetectPageWidget::captureSet(bool bHigh)
             }
             if (!ok)
                 return;
-            CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("完成捕获!"), 0);
+            CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), withFolderLine(QStringLiteral("完成捕获!"), strDir), 0);
             setSteps(pThis, pNext);
         },
         nullptr, m_pPgbWriteFile);

@@ -54,6 +54,12 @@ QPair<QString, QString> tip(const char* text)
     return {QStringLiteral("提示"), QString::fromUtf8(text)};
 }
 
+// A capture's message names the folder the frames went to.
+QList<QPair<QString, QString>> captured(const QString& dir)
+{
+    return {{QStringLiteral("提示"), "完成捕获!\n文件夹：" + QDir::toNativeSeparators(QFileInfo(dir).absoluteFilePath())}};
+}
+
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
@@ -302,7 +308,7 @@ TEST_F(DetectPageSim, CaptureOverwritesTheRunAndKeepsOlderHigherFrames)
     for (int i = 1; i <= 6; ++i)
         writeText(QStringLiteral("%1/Frame%2.frame").arg(dir).arg(i), "older run");
 
-    EXPECT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("完成捕获!")});
+    EXPECT_EQ(clickAndWait(button("m_pBtnGetLowT")), captured(page->tree().rawDir(1, false)));
     for (int i = 1; i <= 4; ++i)
         EXPECT_EQ(QFileInfo(QStringLiteral("%1/Frame%2.frame").arg(dir).arg(i)).size(), 160 * 118 * 2) << i;
     EXPECT_EQ(readAll(dir + "/Frame5.frame"), "older run");
@@ -323,7 +329,7 @@ TEST_F(DetectPageSim, CaptureOverwritesTheRunAndKeepsOlderHigherFrames)
 
     // The TEC combo chooses the set's folder; the high set leaves the low one alone.
     child<QComboBox>(page.get(), "m_pCmbEnvType")->setCurrentIndex(3);
-    EXPECT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")});
+    EXPECT_EQ(clickAndWait(button("m_pBtnGetHighT")), captured(page->tree().rawDir(4, true)));
     EXPECT_TRUE(QFile::exists(page->tree().rawDir(4, true) + "/Frame4.frame"));
     EXPECT_FALSE(QFile::exists(page->tree().rawDir(4, true) + "/Frame5.frame"));
     EXPECT_EQ(step("m_pBtnGetHighT"), Step::Finished);
@@ -355,8 +361,8 @@ TEST_F(DetectPageSim, StalledStreamEndsTheCaptureWithAMessage)
 TEST_F(DetectPageSim, FailedCorrectionPointsAtTheStepToRepeat)
 {
     setBlackbody(20.0);
-    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("完成捕获!")});
-    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")}); // blackbody unchanged
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), captured(page->tree().rawDir(1, false)));
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), captured(page->tree().rawDir(1, true))); // blackbody unchanged
     const Messages shown = clickAndWait(button("m_pBtnOneKeyCorrect"));
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].second.startsWith(QStringLiteral("高温点图像均值"))) << shown[0].second.toStdString();
@@ -463,9 +469,9 @@ TEST_F(DetectPageSim, EndToEndTwoPointCorrectionAndGainBadPixelTable)
     const CalibrationTree tree = page->tree();
 
     setBlackbody(20.0);
-    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("完成捕获!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), captured(tree.rawDir(2, false)));
     setBlackbody(60.0);
-    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), captured(tree.rawDir(2, true)));
 
     ASSERT_EQ(clickAndWait(button("m_pBtnOneKeyCorrect")),
               (Messages{{QStringLiteral("提示"), QStringLiteral("完成校正!\n文件：")
