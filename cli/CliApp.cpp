@@ -7,6 +7,7 @@
 #include "CNetConnect.h"
 #include "CommandLogText.h"
 #include "DataExchange.h"
+#include "NetLoginError.h"
 
 #include <QObject>
 
@@ -269,7 +270,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         p.password = c.opt.password;
         p.channel = c.opt.channel;
         if (!net->Login(p)) {
-            err << "设备连接失败! 无法登录 " << c.opt.host << ":" << c.opt.port << "\n";
+            err << "设备连接失败! 无法登录 " << c.opt.host << ":" << c.opt.port << "\n"
+                << netLoginFailureReason(net->LastLoginError(), QString::fromStdString(c.opt.host), c.opt.port)
+                       .toStdString()
+                << "\n";
             return ExitNoConnection;
         }
         CDevice::SetConnect(net.get());

@@ -40,7 +40,14 @@ app=$!
 sleep 3
 
 click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.5}"; }
-ok() { click 717 401 "${1:-0.5}"; }   # the message box's button
+# The message box's button, wherever the box is (its size follows its text).
+ok() {
+  local id X Y WIDTH HEIGHT
+  id=$(xdotool search --onlyvisible --name '^(提示|警告|错误)$' | tail -1)
+  [ -n "$id" ] || return 0
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  click $((X + WIDTH - 62)) $((Y + HEIGHT - 25)) "${1:-0.5}"
+}
 shot() { import -window root "$work/shot.png"; convert "$work/shot.png" -crop 852x608+240+100 +repage "$out/$1"; }
 
 ok 1                                    # "module_info" folder created

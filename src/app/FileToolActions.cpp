@@ -4,6 +4,7 @@
 #include "DeviceRunner.h"
 #include "FileChooser.h"
 #include "FileTools.h"
+#include "PathText.h"
 
 #include <memory>
 
@@ -42,7 +43,7 @@ bool runTool(QWidget* page, QProgressBar* bar, const QString& filter, Operation 
         },
         [result, doneText](bool ok) {
             if (ok)
-                CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), doneText, 0);
+                CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), withFileLine(doneText, result->outputPath), 0);
             else
                 CustomMessageBox::MsgBox(nullptr, QStringLiteral("错误"), result->error, 0);
         });

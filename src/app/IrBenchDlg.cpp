@@ -16,6 +16,7 @@
 #include "DeviceRunner.h"
 #include "FileToolActions.h"
 #include "NetConnectDialog.h"
+#include "NetLoginError.h"
 #include "SettingsStore.h"
 #include "StatusPageWidget.h"
 #include "VideoPageWidget.h"
@@ -336,22 +337,22 @@ void IrBenchDlg::OnActionNetConnectClicked()
             closeLink(net);
             return net->Login(params);
         },
-        [self, ip](bool) {
+        [self, ip, nPort = info.port](bool) {
             if (self)
-                self->finishNetLogin(ip);
+                self->finishNetLogin(ip, nPort);
         });
     if (!started)
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QString::fromUtf8(kBusyText), 0);
 }
 
-void IrBenchDlg::finishNetLogin(const QString& strIp)
+void IrBenchDlg::finishNetLogin(const QString& strIp, int nPort)
 {
     m_nLoginHandle = m_pNetConnect->LoginHandle();
     if (m_nLoginHandle < 0) {
         // No dead link is left in the slot: the state stays "not connected".
         if (CDevice::Current() == m_pNetConnect.get())
             CDevice::SetConnect(nullptr);
-        CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("设备连接失败!"), 0);
+        CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), netLoginFailureText(m_pNetConnect->LastLoginError(), strIp, nPort), 0);
         return;
     }
     CDevice::SetConnect(m_pNetConnect.get());

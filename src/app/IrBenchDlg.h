@@ -97,7 +97,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void finishNetLogin(const QString& strIp);
+    void finishNetLogin(const QString& strIp, int nPort);
     void linkOpened(const QString& strLabel);
     bool startDisconnect(std::function<void()> then);
     void finishDisconnect();

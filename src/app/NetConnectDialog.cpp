@@ -78,8 +78,7 @@ bool NetConnectDialog::InitBkgs()
 {
     if (!CustomModalDialog::InitBkgs())
         return false;
-    // The password is shown in clear text: operators type it from the camera label.
-    m_pEdtPwd->setEchoMode(QLineEdit::Normal);
+    m_pEdtPwd->setEchoMode(QLineEdit::Password);
 
     SettingsStore::NetLogin stored;
     SettingsStore::readNetLogin(&stored);

@@ -1,5 +1,6 @@
 #include "IrBenchDlg.h"
 #include "ProgramStyle.h"
+#include "QtTranslations.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("IrBench"));
     QApplication::setOrganizationName(QStringLiteral("IrBench"));
+    installQtTranslations(app);
     ProgramStyle::apply(app);
 
     IrBenchDlg window;

@@ -133,10 +133,14 @@ bool newestFrameMean(const CFindFrame* frames, const QSize& coreSize, int* mean)
     return true;
 }
 
-bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc)
+bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc, GainFailure* failure)
 {
+    GainFailure local = GainFailure::Other;
+    GainFailure& why = failure ? *failure : local;
+    why = GainFailure::Other;
     if (job.width <= 0 || job.height <= 0) {
         ctx.message(kTitle, QStringLiteral("请先采集低温点和高温点!"));
+        why = GainFailure::Captures;
         return false;
     }
     if (job.count < 1 || job.count > kMaxCaptureFrames)
@@ -155,14 +159,18 @@ bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* n
         return false;
     }
     if (!loadSet(ctx, work, CTwoPointNuc::HighSet, job.highDir, job.count, 0, 45)
-        || !loadSet(ctx, work, CTwoPointNuc::LowSet, job.lowDir, job.count, 45, 45))
+        || !loadSet(ctx, work, CTwoPointNuc::LowSet, job.lowDir, job.count, 45, 45)) {
+        if (!ctx.cancelled())
+            why = GainFailure::Captures;
         return false;
+    }
     // Swapped sets or an unchanged blackbody clamp every gain: the table would mark
     // the whole detector bad.
     if (!work.MeansOrdered()) {
         ctx.message(kTitle, QStringLiteral("高温点图像均值(%1)不高于低温点图像均值(%2),请确认黑体温度后重新采集!")
                                 .arg(work.Mean(CTwoPointNuc::HighSet), 0, 'f', 1)
                                 .arg(work.Mean(CTwoPointNuc::LowSet), 0, 'f', 1));
+        why = GainFailure::Captures;
         return false;
     }
     if (!work.Compute())
@@ -176,6 +184,7 @@ bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* n
     ctx.setProgress(100);
     if (nuc)
         *nuc = std::move(work);
+    why = GainFailure::None;
     return true;
 }
 

@@ -62,7 +62,11 @@ struct GainJob {
     int height = 0;
     int count = 0;
 };
-bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc);
+// Why a correction failed, for the guide: the captured sets (missing, of another size,
+// the blackbody unchanged) call for a new capture, anything else for another try.
+enum class GainFailure { None, Captures, Other };
+bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc,
+                       GainFailure* failure = nullptr);
 
 // A command register of the core's own workflow (one-key 0xF023, bad pixels 0xF03D),
 // then the core's completion reply: acknowledgement polls until it answers 1, for at

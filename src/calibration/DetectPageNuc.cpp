@@ -13,6 +13,8 @@
 #include "CustomMessageBox.h"
 #include "DataExchange.h"
 #include "DeviceRunner.h"
+#include "PathText.h"
+#include "ProgramStyle.h"
 #include "QProcessingDlg.h"
 
 #include <QDir>
@@ -33,7 +35,22 @@ void info(const QString& text)
 
 } // namespace
 
-void DetectPageWidget::runCoreStep(int nRegister, int nValue, std::function<void()> onCompleted)
+// After a failed correction the guide points at the step to do again and the bar
+// no longer shows the failed run's progress.
+void DetectPageWidget::showRepeatStep(bool bCaptureAgain)
+{
+    m_pPgbWriteFile->setValue(0);
+    if (!bCaptureAgain) {
+        setSteps(nullptr, m_pBtnOneKeyCorrect);
+        return;
+    }
+    for (QPushButton* pButton : {m_pBtnGetHighT, m_pBtnOneKeyCorrect, m_pBtnOnKeyWrite})
+        ProgramStyle::setStepState(pButton, ProgramStyle::StepState::Plain);
+    setSteps(nullptr, m_pBtnGetLowT);
+}
+
+void DetectPageWidget::runCoreStep(int nRegister, int nValue, std::function<void()> onCompleted,
+                                   std::function<void()> onFailed)
 {
     if (!requireDevice())
         return;
@@ -44,9 +61,11 @@ void DetectPageWidget::runCoreStep(int nRegister, int nValue, std::function<void
             *result = runCoreCommand(ctx, nRegister, nValue);
             return *result == CoreWaitResult::Completed;
         },
-        [result, onCompleted = std::move(onCompleted)](bool) {
+        [result, onCompleted = std::move(onCompleted), onFailed = std::move(onFailed)](bool) {
             if (*result == CoreWaitResult::Completed && onCompleted)
                 onCompleted();
+            else if (*result != CoreWaitResult::Completed && *result != CoreWaitResult::Cancelled && onFailed)
+                onFailed();
         },
         nullptr, nullptr);
 }
@@ -67,7 +86,8 @@ void DetectPageWidget::OnBtnOneKeyCorrect()
 {
     if (solution() == SolutionCore) {
         runCoreStep(corecmd::kOneKeyRegister, tecIndex() + 3,
-                    [this] { setSteps(m_pBtnOneKeyCorrect, m_pBtnBPDetect_V20); });
+                    [this] { setSteps(m_pBtnOneKeyCorrect, m_pBtnBPDetect_V20); },
+                    [this] { showRepeatStep(false); });
         return;
     }
     if (!m_pNet)
@@ -88,16 +108,19 @@ void DetectPageWidget::OnBtnOneKeyCorrect()
     // Computed apart and taken over only when the K file is on disk, so the table of
     // "坏点检测" always belongs to the K file last written.
     auto computed = std::make_shared<CTwoPointNuc>();
+    auto failure = std::make_shared<GainFailure>(GainFailure::Other);
     runOnPage(
-        [job, computed](DeviceTaskContext& task) {
+        [job, computed, failure](DeviceTaskContext& task) {
             CPageTransferContext ctx(task);
-            return runGainCorrection(ctx, job, computed.get());
+            return runGainCorrection(ctx, job, computed.get(), failure.get());
         },
-        [this, computed](bool ok) {
-            if (!ok)
+        [this, computed, failure, strGain = job.gainPath](bool ok) {
+            if (!ok) {
+                showRepeatStep(*failure == GainFailure::Captures);
                 return;
+            }
             *m_pNuc = std::move(*computed);
-            info(QStringLiteral("完成校正!"));
+            info(withFileLine(QStringLiteral("完成校正!"), strGain));
             setSteps(m_pBtnOneKeyCorrect, m_pBtnOnKeyWrite);
         },
         nullptr, m_pPgbWriteFile);

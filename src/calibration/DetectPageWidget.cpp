@@ -13,6 +13,7 @@
 #include "CameraInfoDataManager.h"
 #include "CustomMessageBox.h"
 #include "DeviceRunner.h"
+#include "PathText.h"
 #include "ProgramStyle.h"
 #include "QProcessingDlg.h"
 
@@ -163,6 +164,7 @@ void DetectPageWidget::buildUi()
 
     // The first step of the correction is marked as the next one.
     ProgramStyle::setStepState(m_pBtnGetLowT, ProgramStyle::StepState::Next);
+    OnModifyPara();
 }
 
 void DetectPageWidget::connectSignals()
@@ -235,8 +237,11 @@ void DetectPageWidget::OnPageTimer()
 void DetectPageWidget::OnModifyPara()
 {
     const bool bEditable = m_pChbModifyPara->isChecked();
-    m_pEdtCapNum->setReadOnly(!bEditable);
-    m_pEdtBPThreshHold->setReadOnly(!bEditable);
+    // Greyed while they ignore typing, so that they do not look editable.
+    for (QLineEdit* pEdit : {m_pEdtCapNum, m_pEdtBPThreshHold}) {
+        pEdit->setReadOnly(!bEditable);
+        pEdit->setEnabled(bEditable);
+    }
 }
 
 int DetectPageWidget::readCaptureCount()
@@ -362,7 +367,7 @@ void DetectPageWidget::captureSet(bool bHigh)
             CPageTransferContext ctx(task);
             return captureRunToDir(ctx, frames, n, strDir, result.get());
         },
-        [this, result, pThis, pNext](bool ok) {
+        [this, result, pThis, pNext, strDir](bool ok) {
             m_pCaptureProgress->stop();
             if (result->captured > 0) {
                 m_nWidth = result->width;
@@ -372,7 +377,7 @@ void DetectPageWidget::captureSet(bool bHigh)
             }
             if (!ok)
                 return;
-            CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("完成捕获!"), 0);
+            CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), withFolderLine(QStringLiteral("完成捕获!"), strDir), 0);
             setSteps(pThis, pNext);
         },
         nullptr, m_pPgbWriteFile);

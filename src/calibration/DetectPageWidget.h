@@ -111,8 +111,10 @@ private:
                    QProgressBar* pBar);
     void captureSet(bool bHigh);
     // A command register of the core's own workflow and its bounded completion wait.
-    void runCoreStep(int nRegister, int nValue, std::function<void()> onCompleted);
+    void runCoreStep(int nRegister, int nValue, std::function<void()> onCompleted,
+                     std::function<void()> onFailed = {});
     void setSteps(QPushButton* pFinished, QPushButton* pNext);
+    void showRepeatStep(bool bCaptureAgain);
 
     CNetConnect* m_pNet = nullptr;
     IFrameSource* m_pFrames = nullptr;

@@ -6,7 +6,11 @@
 #include "CommandLogText.h"
 #include "CustomMessageBox.h"
 #include "DataExchange.h"
+#include "CReplyParser.h"
 #include "DeviceRunner.h"
+
+#include <QDateTime>
+#include <QPointer>
 
 #include <QCursor>
 #include <QLineEdit>
@@ -14,6 +18,8 @@
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
+
+#include <memory>
 
 namespace {
 
@@ -43,6 +49,20 @@ bool parseHex32(QString text, uint32_t* value)
         return false;
     *value = text.toUInt(nullptr, 16);
     return true;
+}
+
+struct ConsoleOutcome {
+    bool bReplied = false;
+    uint32_t nReply = 0;
+};
+
+QString consoleFailureLine(bool bReplied, uint32_t nReply)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (bReplied)
+        return QStringLiteral("[%1]-机芯拒绝了该命令(应答值 %2)").arg(stamp).arg(nReply);
+    const double budgetS = DataExchange::pollIntervalMs() * DataExchange::kCommandPolls / 1000.0;
+    return QStringLiteral("[%1]-机芯未确认: %2 秒内未收到应答").arg(stamp).arg(budgetS, 0, 'g', 3);
 }
 
 } // namespace
@@ -78,8 +98,25 @@ void ConfigPageWidget::runCommand(const QString& strAddrIn, const QString& strVa
             return DataExchange::instance()->writeRegister(int(nAddr), int(nValue));
         };
     }
-    // The history shows what went out and what came back; no box of its own.
-    runSequence(task, {}, false);
+    // The history shows what went out and what came back; no box of its own. A
+    // command that the core left unanswered or refused says so in a line of its own.
+    auto outcome = std::make_shared<ConsoleOutcome>();
+    auto watched = [task, outcome](DeviceTaskContext& ctx) {
+        DataExchange* dx = DataExchange::instance();
+        const bool ok = task(ctx);
+        outcome->bReplied = dx->lastReplyReceived();
+        if (!ok && outcome->bReplied)
+            CReplyParser::instance()->parseValue(&outcome->nReply);
+        return ok;
+    };
+    QPointer<ConfigPageWidget> self(this);
+    runSequence(watched,
+                [self, outcome](bool ok) {
+                    if (!ok && self)
+                        self->appendHistoryLine(consoleFailureLine(outcome->bReplied, outcome->nReply),
+                                                QColor(Qt::darkRed));
+                },
+                false);
 }
 
 void ConfigPageWidget::OnBtnSendInput()

@@ -1,22 +1,63 @@
 // The configuration page's "文件写入" group, read-back buttons and OCC buttons.
 #include "ConfigPageWidget.h"
 
+#include "CDevice.h"
 #include "CPageTransferContext.h"
 #include "CWriteFileTypes.h"
 #include "CustomMessageBox.h"
 #include "FileChooser.h"
 #include "FileTransfer.h"
 #include "Pace.h"
+#include "PathText.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QSaveFile>
 
 namespace {
 
 void info(const QString& text)
 {
     CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), text, 0);
+}
+
+// Turns a ".dat" text table into the ".bin" beside it before anything is sent. An
+// operator's own ".bin" of that name is replaced only when they agree; a table
+// without a single number is refused rather than written as zeros.
+bool prepareDatFile(const QString& strText, int nValueBytes, QString* pBin)
+{
+    DatTable table;
+    if (!readDatTable(strText, nValueBytes, &table)) {
+        info(withFileLine(QStringLiteral("文件打开失败"), strText));
+        return false;
+    }
+    if (table.numericLines == 0) {
+        info(withFileLine(QStringLiteral("文件中没有数值,未写入"), strText));
+        return false;
+    }
+    const QString strBin = datBinaryPath(strText);
+    QFile existing(strBin);
+    if (existing.exists()) {
+        const bool bSame = existing.open(QIODevice::ReadOnly) && existing.size() == table.bytes.size()
+                           && existing.readAll() == table.bytes;
+        existing.close();
+        if (!bSame
+            && CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"),
+                                        withFileLine(QStringLiteral("转换结果与已有的同名文件不同,是否替换该文件?"),
+                                                     strBin),
+                                        1)
+                   != 1)
+            return false;
+    }
+    QSaveFile out(strBin);
+    if (!out.open(QIODevice::WriteOnly) || out.write(table.bytes) != table.bytes.size() || !out.commit()) {
+        info(withFileLine(QStringLiteral("保存文件失败（磁盘已满或无写权限）"), strBin));
+        return false;
+    }
+    *pBin = strBin;
+    return true;
 }
 
 } // namespace
@@ -54,8 +95,10 @@ void ConfigPageWidget::OnScanFile()
 void ConfigPageWidget::OnWriteFile()
 {
     const QString strPath = m_pCbxFilePath->currentText().trimmed();
-    if (strPath.isEmpty())
+    if (strPath.isEmpty()) {
+        CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("请先选择文件"), 0);
         return;
+    }
     const int nType = m_pCbxWriteType->currentIndex();
     QVector<uint32_t> targets;
     if (nType == CWriteFileTypes::TypeOcc) {
@@ -69,17 +112,17 @@ void ConfigPageWidget::OnWriteFile()
         targets << address;
     }
     const int nValueBytes = CWriteFileTypes::datValueBytes(nType);
+    // Text tables become binary beside the text file before the core is touched;
+    // FPGA images and TEC frames are always sent as they are.
+    QString strSend = strPath;
+    const bool bConverted = nValueBytes > 0 && isDatPath(strPath);
+    // Without a device nothing is converted; the runner says why nothing starts.
+    if (bConverted && CDevice::Current() && !prepareDatFile(strPath, nValueBytes, &strSend))
+        return;
 
     runSequence(
-        [strPath, targets, nValueBytes](DeviceTaskContext& task) {
+        [strSend, targets](DeviceTaskContext& task) {
             CPageTransferContext ctx(task);
-            QString strSend = strPath;
-            // Text tables become binary beside the text file before the core is
-            // touched; FPGA images and TEC frames are always sent as they are.
-            if (nValueBytes > 0 && isDatPath(strPath) && !convertDatFile(strPath, nValueBytes, &strSend)) {
-                ctx.message(QStringLiteral("提示"), QStringLiteral("文件打开失败"));
-                return false;
-            }
             for (int i = 0; i < targets.size(); ++i) {
                 if (targets.size() > 1)
                     ctx.setStatus(QStringLiteral("正在写入第 %1/%2 个区域").arg(i + 1).arg(targets.size()));
@@ -90,9 +133,9 @@ void ConfigPageWidget::OnWriteFile()
             ctx.setStatus(QString());
             return true;
         },
-        [](bool ok) {
+        [strSend, bConverted](bool ok) {
             if (ok)
-                info(QStringLiteral("升级完成"));
+                info(bConverted ? withFileLine(QStringLiteral("升级完成"), strSend) : QStringLiteral("升级完成"));
         },
         true);
 }
@@ -110,9 +153,9 @@ void ConfigPageWidget::readBack(int nSelector, const QString& strFileName)
             CPageTransferContext ctx(task);
             return readBackToFile(ctx, nSelector, strOut, ReadBackVariant::ConfigPage);
         },
-        [](bool ok) {
+        [strOut](bool ok) {
             if (ok)
-                info(QStringLiteral("升级完成"));
+                info(withFileLine(QStringLiteral("升级完成"), strOut));
         },
         true);
 }

@@ -145,6 +145,9 @@ uint32_t DevnetClient::connectAndLogin(LoginOk* info)
         if (r == ConnectResult::Ok || r == ConnectResult::Woken)
             break;
     }
+    // A host that never answers the connect differs from one where nothing listens.
+    if (r == ConnectResult::TimedOut)
+        return NET_DEV_ERR_TIMEOUT;
     if (r != ConnectResult::Ok)
         return NET_DEV_ERR_CONNECT;
     m_session.connectionUp();

@@ -17,9 +17,9 @@ extern "C" {
 enum {
     NET_DEV_NOERROR = 0,
     NET_DEV_ERR_PARAMETER = 1,    /* bad argument (null pointer, bad address text) */
-    NET_DEV_ERR_CONNECT = 2,      /* TCP connection could not be made in time */
+    NET_DEV_ERR_CONNECT = 2,      /* TCP connection refused or failed: nothing listening */
     NET_DEV_ERR_PASSWORD = 3,     /* user name or password refused */
-    NET_DEV_ERR_TIMEOUT = 4,      /* the camera did not answer in time */
+    NET_DEV_ERR_TIMEOUT = 4,      /* no answer in time (TCP connect or the camera) */
     NET_DEV_ERR_HANDLE = 5,       /* unknown or closed handle */
     NET_DEV_ERR_SEND = 6,         /* the connection failed while sending */
     NET_DEV_ERR_PROTOCOL = 7,     /* malformed or unexpected message from the camera */

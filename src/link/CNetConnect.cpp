@@ -36,17 +36,18 @@ bool CNetConnect::Login(const NetLoginParams& params)
     NET_DEV_Init();
     if (m_loginHandle >= 0)
         Close();
-    NET_DEV_SetConnectTime(1000, 1);
+    NET_DEV_SetConnectTime(kConnectWaitMs, 1);
     NET_DEV_SetReconnect(1000, 1);
     NET_DEV_DEVICEINFO info;
     std::memset(&info, 0, sizeof(info));
     m_loginHandle = NET_DEV_Login(params.ip.c_str(), uint16_t(params.port), params.user.c_str(),
                                   params.password.c_str(), &info);
     if (m_loginHandle < 0) {
-        NET_DEV_GetLastError();
+        m_lastLoginError = NET_DEV_GetLastError(); // per thread: taken here or never
         m_loginHandle = -1;
         return false;
     }
+    m_lastLoginError = 0;
     m_channel = params.channel;
     m_deviceForm = params.deviceForm;
     return true;

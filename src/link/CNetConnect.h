@@ -37,8 +37,13 @@ public:
     CNetConnect(const CNetConnect&) = delete;
     CNetConnect& operator=(const CNetConnect&) = delete;
 
+    // How long a login waits for the TCP connection (one try).
+    static constexpr unsigned kConnectWaitMs = 1000;
+
     bool Login(const NetLoginParams& params);
     int LoginHandle() const { return m_loginHandle; }
+    // The SDK's reason for the last failed login (NET_DEV_ERR_*), 0 after a success.
+    uint32_t LastLoginError() const { return m_lastLoginError; }
     int Channel() const { return m_channel; }
     int DeviceForm() const { return m_deviceForm; }
 
@@ -87,6 +92,7 @@ private:
     static void onStreamData(int32_t playHandle, uint32_t dataType, const uint8_t* data, uint32_t size, void* user);
 
     int m_loginHandle;
+    uint32_t m_lastLoginError = 0;
     int m_serialHandle;
     int m_playHandle;
     int m_channel;

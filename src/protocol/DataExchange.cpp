@@ -26,7 +26,7 @@ std::atomic<bool> g_replyReceived{false};
 
 constexpr int kWriteSendLen = 15;  // register writes always go out as 15 bytes
 constexpr int kReadSendLen = 11;   // register reads always go out as 11 bytes
-constexpr int kWritePolls = 10;
+constexpr int kWritePolls = DataExchange::kCommandPolls;
 constexpr int kLongCommandPolls = 200;
 constexpr int kReadPolls = 50;
 constexpr int kBlockWritePolls = 600;

@@ -31,6 +31,9 @@ public:
     static QString pacingName(Pacing pacing);
     static bool pacingFromName(const QString& name, Pacing* pacing);
 
+    // Polls a register write or a raw command waits for its acknowledgement.
+    static constexpr int kCommandPolls = 10;
+
     bool writeRegister(int addr, int value);
     bool writeRegisterSized(int addr8, int* value, int width);
     bool sendRawCommand(const QString& hexText);

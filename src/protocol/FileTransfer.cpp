@@ -242,19 +242,15 @@ QString datBinaryPath(const QString& textPath)
     return textPath.left(dot + 1) + QStringLiteral("bin");
 }
 
-bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath)
+bool readDatTable(const QString& textPath, int valueBytes, DatTable* table)
 {
-    if (valueBytes != 2 && valueBytes != 4)
+    if ((valueBytes != 2 && valueBytes != 4) || !table)
         return false;
+    *table = DatTable();
     QFile text(textPath);
     if (!text.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
-    const QString outPath = datBinaryPath(textPath);
-    QSaveFile out(outPath);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-
-    QByteArray bytes;
+    QByteArray& bytes = table->bytes;
     char line[32];
     for (;;) {
         // At most 31 characters per read: a longer line counts as several.
@@ -272,9 +268,12 @@ bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath)
             negative = line[i] == '-';
             ++i;
         }
+        const int digitsFrom = i;
         uint32_t v = 0;
         for (; i < got && line[i] >= '0' && line[i] <= '9'; ++i)
             v = v * 10u + uint32_t(line[i] - '0');
+        if (i > digitsFrom)
+            ++table->numericLines;
         if (negative)
             v = 0u - v;
         if (valueBytes == 4) {
@@ -284,7 +283,19 @@ bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath)
         bytes.append(char(v >> 8));
         bytes.append(char(v));
     }
-    if (out.write(bytes) != bytes.size() || !out.flush() || !out.commit())
+    return text.error() == QFileDevice::NoError;
+}
+
+bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath)
+{
+    DatTable table;
+    if (!readDatTable(textPath, valueBytes, &table))
+        return false;
+    const QString outPath = datBinaryPath(textPath);
+    QSaveFile out(outPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    if (out.write(table.bytes) != table.bytes.size() || !out.flush() || !out.commit())
         return false;
     if (binPath)
         *binPath = outPath;

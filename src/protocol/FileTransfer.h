@@ -45,3 +45,11 @@ bool runOccCorrection(TransferContext& ctx, int n);
 bool isDatPath(const QString& path);
 QString datBinaryPath(const QString& textPath);
 bool convertDatFile(const QString& textPath, int valueBytes, QString* binPath);
+// The table's bytes without writing them anywhere; numericLines counts the lines that
+// held a number (a line of text without digits still gives a 0, as atoi does). False
+// when the text file cannot be read.
+struct DatTable {
+    QByteArray bytes;
+    int numericLines = 0;
+};
+bool readDatTable(const QString& textPath, int valueBytes, DatTable* table);

@@ -5,6 +5,8 @@
 #include "CameraInfoDataManager.h"
 #include "CustomMessageBox.h"
 #include "DeviceRunner.h"
+#include "PathText.h"
+
 
 #include <QFileInfo>
 #include <QGridLayout>
@@ -167,10 +169,14 @@ void StatusPageWidget::Ui::initRecordFolder()
     if (CComonFun::fileExists(m_strRecordFolder))
         return;
     if (CComonFun::makePath(m_strRecordFolder))
-        info(QStringLiteral("文件夹../module_info/") + date + QStringLiteral("已创建!"));
+        info(withFolderLine(QStringLiteral("文件夹../module_info/") + date + QStringLiteral("已创建!"),
+                            m_strRecordFolder));
     else
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("错误"),
-                                 QStringLiteral("文件夹../module_info/") + date + QStringLiteral("创建失败!"), 0);
+                                 withFolderLine(QStringLiteral("文件夹../module_info/") + date
+                                                    + QStringLiteral("创建失败!"),
+                                                m_strRecordFolder),
+                                 0);
 }
 
 void StatusPageWidget::Ui::clearIdentification()
@@ -270,14 +276,15 @@ void StatusPageWidget::onBtnSaveModuleInfo()
     for (QLabel* lab : ui->m_pLabVersion)
         versions << lab->text();
     const QByteArray text = CModuleRecord::recordText(serial, mgr->moduleInfo(), mgr->sensorId(), versions);
+    const QString strFile = CModuleRecord::filePath(ui->m_strRecordFolder, serial);
     if (!CModuleRecord::write(ui->m_strRecordFolder, serial, text)) {
-        info(QStringLiteral("保存失败!"));
+        info(withFileLine(QStringLiteral("保存失败!"), strFile));
         return;
     }
     // The table lists saved records only.
     ui->addRecordRow(serial);
     ui->m_pTabSerialNum->scrollToBottom();
-    info(QStringLiteral("已保存!"));
+    info(withFileLine(QStringLiteral("已保存!"), strFile));
 }
 
 void StatusPageWidget::onBtnGetChkModule()

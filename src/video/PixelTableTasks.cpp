@@ -6,6 +6,7 @@
 #include "CalibrationTree.h"
 #include "CoreTableTransfer.h"
 #include "Pace.h"
+#include "PathText.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,7 +101,7 @@ bool saveAndAnnounce(TransferContext& ctx, const CalibrationTree& tree, const st
         return false;
     ctx.setStatus(QString());
     ctx.setProgress(100);
-    ctx.message(kTitle, done);
+    ctx.message(kTitle, withFileLine(done, tree.pixelTable()));
     return true;
 }
 

@@ -61,6 +61,27 @@ QPoint QSignPixelWidget::toCorePixel(const QPoint& pos) const
                   int(qint64(pos.y()) * m_bounds.height() / height()));
 }
 
+void QSignPixelWidget::setCaption(const QString& strText, bool bAlert)
+{
+    m_strCaption = strText;
+    m_bCaptionAlert = bAlert;
+    update();
+}
+
+void QSignPixelWidget::paintCaption(QPainter& p)
+{
+    if (m_strCaption.isEmpty())
+        return;
+    // Where the picture is in view, also when it is enlarged inside a scroll area.
+    const QRect shown = visibleRegion().boundingRect().isEmpty() ? rect() : visibleRegion().boundingRect();
+    const QFontMetrics fm(font());
+    const QRect box(shown.left() + 4, shown.bottom() - fm.height() - 7, fm.horizontalAdvance(m_strCaption) + 10,
+                    fm.height() + 4);
+    p.fillRect(box, QColor(0, 0, 0, 160));
+    p.setPen(m_bCaptionAlert ? QColor(255, 110, 90) : QColor(255, 235, 120));
+    p.drawText(box, Qt::AlignCenter, m_strCaption);
+}
+
 void QSignPixelWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -69,13 +90,16 @@ void QSignPixelWidget::paintEvent(QPaintEvent*)
         p.fillRect(area, QColor(24, 28, 34));
         p.setPen(QColor(150, 160, 170));
         p.drawText(area, Qt::AlignCenter, QStringLiteral("无视频"));
+        paintCaption(p);
         return;
     }
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);
     p.drawImage(area, m_image);
     ++m_painted;
-    if (!m_pRender)
+    if (!m_pRender) {
+        paintCaption(p);
         return;
+    }
     const QColor red(255, 0, 0);
     p.setPen(QPen(red, 1));
     p.setBrush(Qt::NoBrush);
@@ -94,6 +118,7 @@ void QSignPixelWidget::paintEvent(QPaintEvent*)
         p.drawLine(QPointF(c.x() - armW, c.y()), QPointF(c.x() + armW, c.y()));
         p.drawLine(QPointF(c.x(), c.y() - armH), QPointF(c.x(), c.y() + armH));
     }
+    paintCaption(p);
 }
 
 void QSignPixelWidget::mousePressEvent(QMouseEvent* event)

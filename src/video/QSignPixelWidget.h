@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 #include <QPoint>
 #include <QPointer>
 #include <QSize>
@@ -31,6 +32,9 @@ public:
     void setFrameBounds(const QSize& size) { m_bounds = size; }
     QSize frameBounds() const { return m_bounds; }
     bool coreCursorActive() const { return m_bCursorActive; }
+    // A line drawn over the picture's lower left corner (red when bAlert).
+    void setCaption(const QString& strText, bool bAlert);
+    QString caption() const { return m_strCaption; }
     void setCoreCursorActive(bool bActive) { m_bCursorActive = bActive; }
 
     // Size of the image shown (width, image rows); empty before the first frame.
@@ -53,6 +57,9 @@ private slots:
     void OnImageReady();
 
 private:
+    void paintCaption(QPainter& p);
+
+private:
     QPointer<CVideoRender> m_pRender;
     QImage m_image;
     quint64 m_painted = 0;
@@ -61,4 +68,6 @@ private:
     QPoint m_cursor;
     QSize m_bounds;
     bool m_bCursorActive = false;
+    QString m_strCaption;
+    bool m_bCaptionAlert = false;
 };

@@ -22,6 +22,20 @@ namespace {
 
 const QString kHelp = QStringLiteral(
     "手动坏点提示\n\n1. 点击预览画面\n\n2. (Ctrl+)方向键(快速)移动\n\n3. Enter-确认; Delete-撤销");
+// The keys belong to the core's cursor; while marking, a click marks a pixel.
+const QString kMarkHelp = QStringLiteral("标记坏点提示\n\n1. 点击预览画面标记坏点\n\n2. 撤销标记-删除最后一个");
+
+QString cursorOpText(int nOp)
+{
+    switch (nOp) {
+    case CCursorWriter::EnterMode: return QStringLiteral("进入光标模式");
+    case CCursorWriter::Move: return QStringLiteral("移动光标");
+    case CCursorWriter::Confirm: return QStringLiteral("确认坏点");
+    case CCursorWriter::Revoke: return QStringLiteral("撤销确认");
+    case CCursorWriter::ShowCross: return QStringLiteral("显示十字光标");
+    default: return QStringLiteral("隐藏十字光标");
+    }
+}
 
 } // namespace
 
@@ -64,6 +78,7 @@ VideoMarkPanel::VideoMarkPanel(QSignPixelWidget* pSurface, QWidget* parent)
     }
     m_pWgtGrid->setStyleSheet("QLabel { font-size:11px; }");
     m_pWgtGrid->hide();
+
     auto* mark = new QGridLayout(this);
     mark->setVerticalSpacing(4);
     mark->setContentsMargins(8, 4, 8, 6);
@@ -105,6 +120,23 @@ void VideoMarkPanel::showMarks()
     m_pSignPixel->update();
 }
 
+// What the core cursor did last, written over the picture where the operator looks.
+void VideoMarkPanel::setCursorState(const QString& strText, bool bFailed)
+{
+    m_pSignPixel->setCaption(strText, bFailed);
+}
+
+// The cursor's hint and grid belong to the cursor mode; marking shows its own hint.
+void VideoMarkPanel::showHelpOrGrid()
+{
+    const bool bMarking = m_pSignPixel->marking();
+    m_pLabHelp->setText(bMarking ? kMarkHelp : kHelp);
+    m_pLabHelp->setVisible(bMarking || !m_bGridUsed);
+    m_pWgtGrid->setVisible(!bMarking && m_bGridUsed);
+    if (bMarking)
+        m_pSignPixel->setCaption(QString(), false);
+}
+
 QString VideoMarkPanel::gridText(int cell) const
 {
     return cell >= 0 && cell < 25 ? m_pLabGrid[cell]->text() : QString();
@@ -144,6 +176,7 @@ void VideoMarkPanel::appendMarks(const std::vector<QPoint>& points, const std::v
 void VideoMarkPanel::On_PixelSwitch(int nState)
 {
     m_pSignPixel->setMarking(nState == Qt::Checked);
+    showHelpOrGrid();
 }
 
 void VideoMarkPanel::On_SignPixel()
@@ -208,17 +241,23 @@ bool VideoMarkPanel::cursorLinkUsable(bool bReport)
     return true;
 }
 
+void VideoMarkPanel::enterCursorMode()
+{
+    if (!m_pSignPixel->coreCursorActive() && !m_bEnterPending) {
+        m_bEnterPending = true;
+        m_pCursor->post(CCursorWriter::EnterMode);
+    }
+}
+
 void VideoMarkPanel::On_BtnToCrossShairs(QPoint pt)
 {
     if (cursorLinkUsable(true)) {
-        if (!m_pSignPixel->coreCursorActive() && !m_bEnterPending) {
-            m_bEnterPending = true;
-            m_pCursor->post(CCursorWriter::EnterMode);
-        }
+        enterCursorMode();
         m_pCursor->post(CCursorWriter::Move, pt.x(), pt.y());
+        setCursorState(QStringLiteral("光标：X=%1 Y=%2").arg(pt.x()).arg(pt.y()));
     }
-    m_pLabHelp->hide();
-    m_pWgtGrid->show();
+    m_bGridUsed = true;
+    showHelpOrGrid();
     On_KeyToCrossShairs(pt);
 }
 
@@ -249,6 +288,18 @@ void VideoMarkPanel::refreshCross()
 
 void VideoMarkPanel::OnCursorDone(int nOp, bool bOk)
 {
+    if (!bOk && nOp != CCursorWriter::EnterMode) {
+        setCursorState(QStringLiteral("机芯未确认：%1失败").arg(cursorOpText(nOp)), true);
+        return;
+    }
+    if (nOp == CCursorWriter::Confirm)
+        setCursorState(QStringLiteral("已确认坏点：X=%1 Y=%2").arg(m_confirmPos.x()).arg(m_confirmPos.y()));
+    else if (nOp == CCursorWriter::Revoke)
+        setCursorState(QStringLiteral("已撤销上一个确认的坏点"));
+    else if (nOp == CCursorWriter::ShowCross)
+        setCursorState(QStringLiteral("十字光标已显示(高亮)"));
+    else if (nOp == CCursorWriter::HideCross)
+        setCursorState(QStringLiteral("十字光标已隐藏"));
     if (nOp != CCursorWriter::EnterMode)
         return;
     m_bEnterPending = false;
@@ -260,16 +311,28 @@ void VideoMarkPanel::OnCursorDone(int nOp, bool bOk)
     CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("机芯未进入光标模式, 请再次点击画面重试!"));
 }
 
+// The core draws its crosshair only in cursor mode; the keys go back to the picture
+// so that the arrows move the cursor rather than the button focus.
 void VideoMarkPanel::On_BtnLoadCross()
 {
-    if (cursorLinkUsable(true))
+    if (cursorLinkUsable(true)) {
+        // A cursor never placed starts in the middle of the picture, not in its corner.
+        const QSize bounds = m_pSignPixel->frameBounds();
+        if (!m_bGridUsed && !bounds.isEmpty()) {
+            m_pSignPixel->setCursorPos(QPoint(bounds.width() / 2, (bounds.height() - 2) / 2));
+            On_BtnToCrossShairs(m_pSignPixel->cursorPos());
+        }
+        enterCursorMode();
         m_pCursor->post(CCursorWriter::ShowCross);
+    }
+    m_pSignPixel->setFocus(Qt::OtherFocusReason);
 }
 
 void VideoMarkPanel::On_BtnDisCross()
 {
     if (cursorLinkUsable(true))
         m_pCursor->post(CCursorWriter::HideCross);
+    m_pSignPixel->setFocus(Qt::OtherFocusReason);
 }
 
 bool VideoMarkPanel::handleKey(QKeyEvent* event)
@@ -301,11 +364,18 @@ bool VideoMarkPanel::handleKey(QKeyEvent* event)
     if (arrow && !fast)
         On_KeyToCrossShairs(pt);
     if (cursorLinkUsable(false)) {
+        enterCursorMode();
         m_pCursor->post(CCursorWriter::Move, x, y);
-        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        setCursorState(QStringLiteral("光标：X=%1 Y=%2").arg(x).arg(y));
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_confirmPos = pt;
             m_pCursor->post(CCursorWriter::Confirm);
-        else if (key == Qt::Key_Delete)
+        } else if (key == Qt::Key_Delete) {
             m_pCursor->post(CCursorWriter::Revoke);
+        }
+    } else {
+        setCursorState(CDevice::Current() ? QStringLiteral("设备正忙, 光标未移动") : QStringLiteral("未连接任何设备!"),
+                       true);
     }
     m_pSignPixel->update();
     event->accept();

@@ -64,6 +64,9 @@ private slots:
 private:
     bool cursorLinkUsable(bool bReport);
     void showMarks();
+    void enterCursorMode();
+    void setCursorState(const QString& strText, bool bFailed = false);
+    void showHelpOrGrid();
 
     IFrameSource* m_pFrames = nullptr;
     QSignPixelWidget* m_pSignPixel = nullptr;
@@ -80,5 +83,7 @@ private:
 
     QVector<QPoint> m_marks;
     bool m_bEnterPending = false;
+    bool m_bGridUsed = false;
+    QPoint m_confirmPos;
     QElapsedTimer m_crossRefresh;
 };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMutex>
 #include <QMutexLocker>
@@ -56,6 +57,14 @@ protected:
             return false;
         SetTitleText(m_title);
         m_pLabText->setText(m_text);
+        // A line naming a file should not break at every "/": as wide as the longest
+        // line, up to a width that still fits a small screen.
+        int nWidest = 0;
+        m_pLabText->ensurePolished(); // the style sheet's font
+        const QFontMetrics fm(m_pLabText->font());
+        for (const QString& line : m_text.split(QLatin1Char('\n')))
+            nWidest = qMax(nWidest, fm.horizontalAdvance(line) + 8);
+        m_pLabText->setMinimumWidth(qBound(220, nWidest, 520));
         return true;
     }
 

@@ -187,3 +187,28 @@ TEST_F(Console, SendChecksTheInputAndRunsStoredCommands)
     ASSERT_TRUE(DeviceRunner::instance()->waitIdle(30000));
     EXPECT_EQ(rig.core().longRegister(0xF012), 7u);
 }
+
+// A command the core leaves unanswered, or refuses with 0, gets its own history line
+// after the frame that went out; no box interrupts the operator.
+TEST_F(Console, UnansweredAndRefusedCommandsSaySoInTheHistory)
+{
+    transfertest::TransferRig rig;
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    ASSERT_TRUE(rig.fault("noreply@0xF010"));
+    ASSERT_TRUE(rig.fault("zero@0xF011"));
+    const QString budget = QString::number(DataExchange::pollIntervalMs() * DataExchange::kCommandPolls / 1000.0, 'g', 3);
+
+    send("F010", "1");
+    QString last = history->document()->lastBlock().text();
+    EXPECT_TRUE(last.endsWith(QStringLiteral("-机芯未确认: %1 秒内未收到应答").arg(budget))) << last.toStdString();
+    EXPECT_TRUE(history->document()->lastBlock().previous().text().contains("[S]"));
+
+    send("F011", "1");
+    last = history->document()->lastBlock().text();
+    EXPECT_TRUE(last.endsWith(QStringLiteral("-机芯拒绝了该命令(应答值 0)"))) << last.toStdString();
+
+    const int lines = history->document()->blockCount();
+    send("F012", "1"); // answered: only its frames
+    EXPECT_EQ(history->document()->blockCount(), lines + 2);
+    EXPECT_TRUE(takeMessages().isEmpty());
+}

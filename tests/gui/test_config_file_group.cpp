@@ -119,12 +119,61 @@ TEST_F(FileGroup, TypeChangeEmptiesThePathAndOffersTheTypesAreas)
     EXPECT_TRUE(area->isHidden());
 }
 
-TEST_F(FileGroup, EmptyPathDoesNothing)
+TEST_F(FileGroup, EmptyPathAsksForAFileAndSendsNothing)
 {
     clickAndWait("m_pBtnWriteFile");
-    EXPECT_TRUE(takeMessages().isEmpty());
+    EXPECT_EQ(takeMessages(), (QList<Msg>{{"警告", "请先选择文件"}}));
     EXPECT_TRUE(rig->requests().empty());
 }
+
+// A ".dat" table and the ".bin" beside it: what the operator already has there is
+// replaced only with their consent, and a table without numbers is never written.
+struct DatCase {
+    const char* name;
+    QByteArray text;
+    QByteArray existingBin; // empty: no ".bin" yet
+    int answer;             // to the question, if one is asked
+    bool asked;
+    bool sent;
+};
+
+class DatGuard : public FileGroup, public ::testing::WithParamInterface<DatCase> {};
+
+TEST_P(DatGuard, BinBesideTheTable)
+{
+    const DatCase& c = GetParam();
+    const QByteArray converted = QByteArray::fromHex("00010100ffff");
+    const QString bin = dir.filePath("occ_small.bin");
+    if (!c.existingBin.isEmpty())
+        writeTemp(dir, "occ_small.bin", c.existingBin);
+    guitest::setMessageAnswer(c.answer);
+    choose(writeTemp(dir, "occ_small.dat", c.text));
+    clickAndWait("m_pBtnWriteFile");
+    guitest::setMessageAnswer(1);
+    const auto msgs = takeMessages();
+    const bool asked = !msgs.isEmpty() && msgs[0].second.startsWith(QStringLiteral("转换结果与已有的同名文件不同"));
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(!rig->requests().empty(), c.sent);
+    if (c.sent) {
+        EXPECT_EQ(irtest::readAll(bin), converted);
+        EXPECT_EQ(rig->flash(0x1300000, 6), converted);
+        EXPECT_EQ(msgs.last(), Msg("提示", "升级完成\n文件：" + QDir::toNativeSeparators(bin)));
+    } else {
+        EXPECT_EQ(irtest::readAll(bin), c.existingBin) << "the operator's file stays as it was";
+        if (!c.asked)
+            EXPECT_TRUE(!msgs.isEmpty() && msgs[0].second.startsWith(QStringLiteral("文件中没有数值")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileGroup, DatGuard,
+    ::testing::Values(DatCase{"NoBinYet", "1\n256\n-1\n", {}, 1, false, true},
+                      DatCase{"SameBin", "1\n256\n-1\n", QByteArray::fromHex("00010100ffff"), 1, false, true},
+                      DatCase{"OtherBinReplaced", "1\n256\n-1\n", QByteArray(5000, 'x'), 1, true, true},
+                      DatCase{"OtherBinKept", "1\n256\n-1\n", QByteArray(5000, 'x'), 0, true, false},
+                      DatCase{"NoNumberRefused", "abc\n\nxyz\n", QByteArray(5000, 'x'), 1, false, false},
+                      DatCase{"NoNumberNoBin", "# none\n", {}, 1, false, false}),
+    [](const ::testing::TestParamInfo<DatCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FileGroup, Logic0SendsAddressZeroAndTheFileUnchanged)
 {
@@ -145,7 +194,7 @@ TEST_F(FileGroup, OccTextFileGoesToAllFourAreasThenOneMessage)
 {
     choose(writeTemp(dir, "occ.dat", "1\n256\n-1\n"));
     clickAndWait("m_pBtnWriteFile");
-    EXPECT_EQ(takeMessages(), QList<Msg>{kDone});
+    EXPECT_EQ(takeMessages(), (QList<Msg>{{kDone.first, kDone.second + "\n文件：" + QDir::toNativeSeparators(dir.filePath("occ.bin"))}}));
     const QByteArray expected = QByteArray::fromHex("00010100ffff");
     EXPECT_EQ(QDir(dir.path()).entryList({"occ.bin"}).size(), 1);
     const auto addresses = rig->blockData(0xE3);
@@ -192,8 +241,9 @@ TEST_F(FileGroup, ReadBackButtonsFillReadBackFiles)
         ASSERT_TRUE(ModuleInteract::instance()->writeBlocksAt(
             b.address, 0, reinterpret_cast<const unsigned char*>(data.constData()), data.size()));
         clickAndWait(b.name);
-        EXPECT_EQ(takeMessages(), QList<Msg>{kDone});
-        EXPECT_EQ(irtest::readAll(ConfigPageWidget::readBackFolder() + "/" + b.file), data);
+        const QString out = ConfigPageWidget::readBackFolder() + "/" + b.file;
+        EXPECT_EQ(takeMessages(), (QList<Msg>{{kDone.first, kDone.second + "\n文件：" + QDir::toNativeSeparators(out)}}));
+        EXPECT_EQ(irtest::readAll(out), data);
     }
     EXPECT_EQ(ConfigPageWidget::readBackFolder(), root.path() + "/ReadBackFiles");
 }

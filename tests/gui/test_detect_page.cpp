@@ -21,7 +21,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include "LiveCamera.h"
 #include "TestSupport.h"
@@ -50,6 +52,12 @@ T* child(QWidget* page, const char* name)
 QPair<QString, QString> tip(const char* text)
 {
     return {QStringLiteral("提示"), QString::fromUtf8(text)};
+}
+
+// A capture's message names the folder the frames went to.
+QList<QPair<QString, QString>> captured(const QString& dir)
+{
+    return {{QStringLiteral("提示"), "完成捕获!\n文件夹：" + QDir::toNativeSeparators(QFileInfo(dir).absoluteFilePath())}};
 }
 
 QByteArray readAll(const QString& path)
@@ -110,16 +118,20 @@ TEST_F(DetectPageAlone, ControlsParametersAndGuidedStart)
     EXPECT_EQ(thresh->text(), "0.02");
     EXPECT_TRUE(capNum->isReadOnly());
     EXPECT_TRUE(thresh->isReadOnly());
+    EXPECT_FALSE(capNum->isEnabled()) << "greyed while it ignores typing";
+    EXPECT_FALSE(thresh->isEnabled());
     for (const char* name : {"m_pEdtWidth", "m_pEdtHeight", "m_pEdtFrameAvg"})
         EXPECT_TRUE(edit(name)->isReadOnly()) << name;
     auto* modify = child<QCheckBox>(page.get(), "m_pChbModifyPara");
     modify->setChecked(true);
     EXPECT_FALSE(capNum->isReadOnly());
     EXPECT_FALSE(thresh->isReadOnly());
+    EXPECT_TRUE(capNum->isEnabled() && thresh->isEnabled());
     EXPECT_TRUE(edit("m_pEdtWidth")->isReadOnly());
     modify->setChecked(false);
     EXPECT_TRUE(capNum->isReadOnly());
     EXPECT_TRUE(thresh->isReadOnly());
+    EXPECT_FALSE(capNum->isEnabled() || thresh->isEnabled());
 
     for (const char* name : {"m_pBtnGetHighT", "m_pBtnOneKeyCorrect", "m_pBtnOnKeyWrite", "m_pBtnBPDetect_V20"})
         EXPECT_EQ(ProgramStyle::stepState(button(name)), Step::Plain) << name;
@@ -296,7 +308,7 @@ TEST_F(DetectPageSim, CaptureOverwritesTheRunAndKeepsOlderHigherFrames)
     for (int i = 1; i <= 6; ++i)
         writeText(QStringLiteral("%1/Frame%2.frame").arg(dir).arg(i), "older run");
 
-    EXPECT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("完成捕获!")});
+    EXPECT_EQ(clickAndWait(button("m_pBtnGetLowT")), captured(page->tree().rawDir(1, false)));
     for (int i = 1; i <= 4; ++i)
         EXPECT_EQ(QFileInfo(QStringLiteral("%1/Frame%2.frame").arg(dir).arg(i)).size(), 160 * 118 * 2) << i;
     EXPECT_EQ(readAll(dir + "/Frame5.frame"), "older run");
@@ -317,7 +329,7 @@ TEST_F(DetectPageSim, CaptureOverwritesTheRunAndKeepsOlderHigherFrames)
 
     // The TEC combo chooses the set's folder; the high set leaves the low one alone.
     child<QComboBox>(page.get(), "m_pCmbEnvType")->setCurrentIndex(3);
-    EXPECT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")});
+    EXPECT_EQ(clickAndWait(button("m_pBtnGetHighT")), captured(page->tree().rawDir(4, true)));
     EXPECT_TRUE(QFile::exists(page->tree().rawDir(4, true) + "/Frame4.frame"));
     EXPECT_FALSE(QFile::exists(page->tree().rawDir(4, true) + "/Frame5.frame"));
     EXPECT_EQ(step("m_pBtnGetHighT"), Step::Finished);
@@ -342,6 +354,38 @@ TEST_F(DetectPageSim, StalledStreamEndsTheCaptureWithAMessage)
     EXPECT_FALSE(QDir(page->tree().rawRoot()).exists());
     EXPECT_EQ(step("m_pBtnGetLowT"), Step::Next);
     EXPECT_TRUE(page->isEnabled());
+}
+
+// A failed correction: the guide shows the step to repeat and the bar starts again,
+// whether the captures were at fault or the core refused its own correction.
+TEST_F(DetectPageSim, FailedCorrectionPointsAtTheStepToRepeat)
+{
+    setBlackbody(20.0);
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), captured(page->tree().rawDir(1, false)));
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), captured(page->tree().rawDir(1, true))); // blackbody unchanged
+    const Messages shown = clickAndWait(button("m_pBtnOneKeyCorrect"));
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].second.startsWith(QStringLiteral("高温点图像均值"))) << shown[0].second.toStdString();
+    EXPECT_EQ(step("m_pBtnGetLowT"), Step::Next);
+    EXPECT_EQ(step("m_pBtnGetHighT"), Step::Plain);
+    EXPECT_EQ(step("m_pBtnOneKeyCorrect"), Step::Plain);
+    EXPECT_EQ(child<QProgressBar>(page.get(), "m_pPgbWriteFile")->value(), 0);
+
+    // The core's own correction refused: that step is the one to do again.
+    child<QComboBox>(page.get(), "m_pCmbSolution")->setCurrentIndex(2);
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("操作完成,机芯正常返回!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("操作完成,机芯正常返回!")});
+    cam->faults().add([] {
+        irsim::FaultRule f;
+        std::string why;
+        irsim::FaultRule::parse("zero@0xF023", &f, &why);
+        return f;
+    }());
+    const Messages failed = clickAndWait(button("m_pBtnOneKeyCorrect"), 60000);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_TRUE(failed[0].second.contains(QStringLiteral("操作未完成"))) << failed[0].second.toStdString();
+    EXPECT_EQ(step("m_pBtnOneKeyCorrect"), Step::Next);
+    EXPECT_EQ(step("m_pBtnBPDetect_V20"), Step::Plain);
 }
 
 TEST_F(DetectPageSim, CoreModeWritesTheCommandRegistersAndWaitsForCompletion)
@@ -425,11 +469,13 @@ TEST_F(DetectPageSim, EndToEndTwoPointCorrectionAndGainBadPixelTable)
     const CalibrationTree tree = page->tree();
 
     setBlackbody(20.0);
-    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), Messages{tip("完成捕获!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetLowT")), captured(tree.rawDir(2, false)));
     setBlackbody(60.0);
-    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), Messages{tip("完成捕获!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnGetHighT")), captured(tree.rawDir(2, true)));
 
-    ASSERT_EQ(clickAndWait(button("m_pBtnOneKeyCorrect")), Messages{tip("完成校正!")});
+    ASSERT_EQ(clickAndWait(button("m_pBtnOneKeyCorrect")),
+              (Messages{{QStringLiteral("提示"), QStringLiteral("完成校正!\n文件：")
+                                                    + QDir::toNativeSeparators(QFileInfo(tree.gainFile(2)).absoluteFilePath())}}));
     EXPECT_EQ(readAll(tree.pixelBackup()), QByteArray::fromHex("00010143"));
     const QByteArray gains = readAll(tree.gainFile(2));
     ASSERT_EQ(gains.size(), 160 * 118 * 2);

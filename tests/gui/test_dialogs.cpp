@@ -5,10 +5,12 @@
 #include "CustomModalDialog.h"
 #include "GuiTestSupport.h"
 #include "NetConnectDialog.h"
+#include "QtTranslations.h"
 #include "SettingsStore.h"
 #include "TestSupport.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -129,7 +131,7 @@ TEST(NetConnectDialog, WithoutSettingsShowsEmptyFieldsAndTheUsualPort)
         channel = field(d, "m_pEdtChannel");
         form = d->findChild<QComboBox*>("m_pCmBxDeviceModu")->currentIndex();
         title = d->TitleText();
-        EXPECT_EQ(d->findChild<QLineEdit*>("m_pEdtPwd")->echoMode(), QLineEdit::Normal);
+        EXPECT_EQ(d->findChild<QLineEdit*>("m_pEdtPwd")->echoMode(), QLineEdit::Password);
         EXPECT_EQ(d->findChild<QLabel*>("m_pLabPwd_2")->text(), "设备形态：");
     });
     NetConnectDialog dlg;
@@ -236,4 +238,12 @@ TEST(AboutDlg, ShowsVersionAndIconOnFirstShowing)
     EXPECT_TRUE(text->text().contains(AboutDlg::BuildDateStamp(__DATE__)));
     dlg.OkButton()->click();
     EXPECT_FALSE(dlg.isVisible());
+}
+
+// Qt's own dialogs speak Chinese once the program's translations are in.
+TEST(QtTranslations, StandardDialogTextsBecomeChinese)
+{
+    ASSERT_TRUE(installQtTranslations(*QCoreApplication::instance())) << "qt6-translations-l10n installed?";
+    EXPECT_TRUE(QCoreApplication::translate("QFileDialog", "Look in:").startsWith(QStringLiteral("查找范围")));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 }

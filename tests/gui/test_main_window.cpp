@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -78,9 +79,9 @@ protected:
     }
 
     // Answers the network dialog with these values (or cancels it).
-    void answerNetDialog(const QString& password, bool accept = true)
+    void answerNetDialog(const QString& password, bool accept = true, int nPort = 0)
     {
-        const QString port = QString::number(cam->port());
+        const QString port = QString::number(nPort > 0 ? nPort : cam->port());
         CustomModalDialog::setDriver([=](CustomModalDialog* d) {
             d->findChild<QLineEdit*>("m_pEdtIp")->setText("127.0.0.1");
             d->findChild<QLineEdit*>("m_pEdtPort")->setText(port);
@@ -255,7 +256,7 @@ TEST_F(MainWindowTest, FailedLoginWarnsAndLeavesTheStateAlone)
     ASSERT_TRUE(DeviceRunner::instance()->waitIdle(10000));
     const auto msgs = takeMessages();
     ASSERT_EQ(msgs.size(), 1);
-    EXPECT_EQ(msgs[0], qMakePair(QString("警告"), QString("设备连接失败!")));
+    EXPECT_EQ(msgs[0], qMakePair(QString("警告"), QString("设备连接失败!\n原因：用户名或密码错误,相机拒绝登录")));
     EXPECT_LT(win->LoginHandle(), 0);
     EXPECT_EQ(win->ConnectLabel()->text(), "未连接");
     EXPECT_TRUE(win->ActNetConnect()->isEnabled());
@@ -271,6 +272,38 @@ TEST_F(MainWindowTest, FailedLoginWarnsAndLeavesTheStateAlone)
     connectOverNetwork();
     EXPECT_GE(win->LoginHandle(), 0);
     disconnectAndWait();
+}
+
+// Nothing listening: the reason names the address; the dialog opened again shows
+// what was typed, for a second try.
+TEST_F(MainWindowTest, LoginToAnAddressWithoutCameraSaysSoAndKeepsTheValues)
+{
+    int nFreePort = 0;
+    {
+        irsim::CameraOptions opts;
+        opts.net.port = 0;
+        irsim::VirtualCamera gone(opts);
+        std::string error;
+        ASSERT_TRUE(gone.start(&error)) << error;
+        nFreePort = gone.port();
+    }
+    answerNetDialog("admin", true, nFreePort);
+    win->ActNetConnect()->trigger();
+    ASSERT_TRUE(DeviceRunner::instance()->waitIdle(10000));
+    const auto msgs = takeMessages();
+    ASSERT_EQ(msgs.size(), 1);
+    EXPECT_EQ(msgs[0].second, QString("设备连接失败!\n原因：127.0.0.1:%1 没有设备在监听(地址或端口错误,或相机未启动)")
+                                  .arg(nFreePort));
+    EXPECT_EQ(CDevice::Current(), nullptr);
+
+    QString shownPort, shownPwd;
+    CustomModalDialog::setDriver([&](CustomModalDialog* d) {
+        shownPort = d->findChild<QLineEdit*>("m_pEdtPort")->text();
+        shownPwd = d->findChild<QLineEdit*>("m_pEdtPwd")->text();
+    });
+    win->ActNetConnect()->trigger();
+    EXPECT_EQ(shownPort, QString::number(nFreePort));
+    EXPECT_EQ(shownPwd, "admin");
 }
 
 TEST_F(MainWindowTest, CancellingTheNetworkDialogChangesNothing)
@@ -385,7 +418,7 @@ TEST_F(MainWindowTest, ChecksumToolFromTheMenuWritesBesideTheInput)
     EXPECT_EQ(chooser->filters.value(0), "elf文件(*.elf);;全部文件(*.*)");
     auto msgs = takeMessages();
     ASSERT_EQ(msgs.size(), 1);
-    EXPECT_EQ(msgs[0], qMakePair(QString("提示"), QString("文件校验完成")));
+    EXPECT_EQ(msgs[0], qMakePair(QString("提示"), "文件校验完成\n文件：" + QDir::toNativeSeparators(root.file("crc_app.elf"))));
     const QByteArray out = irtest::readAll(root.file("crc_app.elf"));
     ASSERT_EQ(out.size(), 51);
     EXPECT_EQ(out.mid(48), QByteArray("abc"));

@@ -119,7 +119,8 @@ TEST_F(StatusPage, RecordFolderMadeOnceWithMessage)
     const QString date = CComonFun::dateStamp();
     EXPECT_EQ(page->recordFolder(), root.path() + "/module_info/" + date);
     EXPECT_TRUE(QDir(page->recordFolder()).exists());
-    EXPECT_EQ(pageMessages, QList<Msg>({{"提示", "文件夹../module_info/" + date + "已创建!"}}));
+    EXPECT_EQ(pageMessages, QList<Msg>({{"提示", "文件夹../module_info/" + date + "已创建!\n文件夹："
+                                                     + QDir::toNativeSeparators(root.path() + "/module_info/" + date)}}));
     // A second page finds the folder and says nothing.
     StatusPageWidget again;
     EXPECT_TRUE(guitest::takeMessages().isEmpty());
@@ -134,7 +135,8 @@ TEST_F(StatusPage, RecordFolderThatCannotBeMadeIsReported)
     const auto msgs = guitest::takeMessages();
     ASSERT_EQ(msgs.size(), 1);
     EXPECT_EQ(msgs[0].first, "错误");
-    EXPECT_EQ(msgs[0].second, "文件夹../module_info/" + CComonFun::dateStamp() + "创建失败!");
+    EXPECT_EQ(msgs[0].second, "文件夹../module_info/" + CComonFun::dateStamp() + "创建失败!\n文件夹："
+                                  + QDir::toNativeSeparators(other.path() + "/module_info/" + CComonFun::dateStamp()));
 }
 
 TEST_F(StatusPage, EveryActionWithoutIdentificationWarns)
@@ -164,7 +166,8 @@ TEST_F(StatusPage, ShowsIdentificationAndSavesExactRecord)
 
     guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({{"提示", "已保存!"}}));
+    EXPECT_EQ(guitest::takeMessages(),
+              QList<Msg>({{"提示", "已保存!\n文件：" + QDir::toNativeSeparators(page->recordFolder() + "/2024a001.txt")}}));
     const QByteArray expected =
         "SerialNum:    2024a001\r\n"
         "ModuleInfo:    0110220000\r\n"
@@ -213,7 +216,9 @@ TEST_F(StatusPage, HostileSerialIsSavedInsideTheRecordFolder)
     EXPECT_EQ(text(page.get(), "m_pLabSerialValue"), QString::fromLatin1("..\x01/"));
     guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({{"提示", "已保存!"}}));
+    const auto saved = guitest::takeMessages();
+    ASSERT_EQ(saved.size(), 1);
+    EXPECT_TRUE(saved[0].second.startsWith("已保存!\n文件：")) << saved[0].second.toStdString();
     QDirIterator it(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     QStringList written;
     while (it.hasNext()) {
@@ -234,7 +239,8 @@ TEST_F(StatusPage, FailedSaveIsReportedAndAddsNoRow)
     ASSERT_TRUE(QDir().mkpath(page->recordFolder() + "/2024a001.txt"));
     guitest::takeMessages();
     child<QPushButton>(page.get(), "m_pBtnSave")->click();
-    EXPECT_EQ(guitest::takeMessages(), QList<Msg>({{"提示", "保存失败!"}}));
+    EXPECT_EQ(guitest::takeMessages(),
+              QList<Msg>({{"提示", "保存失败!\n文件：" + QDir::toNativeSeparators(page->recordFolder() + "/2024a001.txt")}}));
     EXPECT_EQ(child<QTableWidget>(page.get(), "m_pTabSerialNum")->rowCount(), 0);
 }
 

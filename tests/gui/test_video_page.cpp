@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -261,3 +262,40 @@ TEST_F(VideoPage, RectangleSettings)
 }
 
 } // namespace
+
+// The cursor's keys as the hint says: the hint only in cursor mode, "高亮" before any
+// click puts the cursor in the middle and gives the keys back to the picture, and each
+// step is told over the picture.
+TEST_F(VideoPage, CursorHintKeysAndFeedback)
+{
+    ASSERT_TRUE(waitUntil([&] { return page->pictureSurface()->frameBounds() == QSize(640, 512); }));
+    QSignPixelWidget* surface = page->pictureSurface();
+    auto* help = child<QLabel>(page.get(), "m_pLabHelp");
+    const QString cursorHelp = help->text();
+    EXPECT_TRUE(cursorHelp.contains(QStringLiteral("Enter-确认")));
+    child<QCheckBox>(page.get(), "m_pChkSignPixel")->setChecked(true);
+    EXPECT_FALSE(help->text().contains(QStringLiteral("方向键"))) << "marking has no cursor keys";
+    child<QCheckBox>(page.get(), "m_pChkSignPixel")->setChecked(false);
+    EXPECT_EQ(help->text(), cursorHelp);
+
+    page->activateWindow();
+    child<QPushButton>(page.get(), "m_pBtnLoadCross")->click();
+    ASSERT_TRUE(page->cursorWriter()->waitIdle(5000));
+    auto cursor = cam->stream()->cursor();
+    EXPECT_TRUE(cursor.mode && cursor.visible) << "the core draws its crosshair";
+    EXPECT_EQ(cursor.x, 320);
+    EXPECT_EQ(cursor.y, 255);
+    ASSERT_TRUE(waitUntil([&] { return surface->caption() == QStringLiteral("十字光标已显示(高亮)"); }));
+    EXPECT_TRUE(surface->hasFocus()) << "the arrows go to the picture, not to the button";
+
+    key(surface, Qt::Key_Left);
+    key(surface, Qt::Key_Return);
+    ASSERT_TRUE(page->cursorWriter()->waitIdle(5000));
+    ASSERT_TRUE(waitUntil([&] { return surface->caption() == QStringLiteral("已确认坏点：X=319 Y=255"); }));
+    EXPECT_EQ(cam->stream()->cursor().confirmed.size(), 1u);
+    key(surface, Qt::Key_Delete);
+    ASSERT_TRUE(page->cursorWriter()->waitIdle(5000));
+    ASSERT_TRUE(waitUntil([&] { return surface->caption() == QStringLiteral("已撤销上一个确认的坏点"); }));
+    EXPECT_TRUE(cam->stream()->cursor().confirmed.empty());
+    EXPECT_TRUE(takeMessages().isEmpty());
+}

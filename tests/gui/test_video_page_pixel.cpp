@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -160,7 +161,7 @@ TEST_F(VideoPagePixel, ResetThenV10DetectionFillsTheMarkList)
     EXPECT_FALSE(page->isEnabled()) << "disabled while the sequence runs";
     ASSERT_TRUE(DeviceRunner::instance()->waitIdle(30000));
     EXPECT_TRUE(page->isEnabled());
-    EXPECT_EQ(takeMessages(), (QList<Message>{{QStringLiteral("提示"), QStringLiteral("自动检测完成")}}));
+    EXPECT_EQ(takeMessages(), (QList<Message>{{QStringLiteral("提示"), QStringLiteral("自动检测完成\n文件：") + QDir::toNativeSeparators(QFileInfo(tree->pixelTable()).absoluteFilePath())}}));
 
     std::set<std::pair<int, int>> truth;
     for (const auto& p : cam->stream()->deadPixels())
@@ -212,7 +213,7 @@ TEST_F(VideoPagePixel, TableFromMarksThenSendMatchesTheCore)
         QApplication::sendEvent(page->pictureSurface(), &press);
     }
     ASSERT_EQ(page->marks().size(), 3);
-    EXPECT_EQ(run("m_pBtnCreatePixel"), (QList<Message>{{QStringLiteral("提示"), QStringLiteral("坏点表生成成功")}}));
+    EXPECT_EQ(run("m_pBtnCreatePixel"), (QList<Message>{{QStringLiteral("提示"), QStringLiteral("坏点表生成成功\n文件：") + QDir::toNativeSeparators(QFileInfo(tree->pixelTable()).absoluteFilePath())}}));
     const QByteArray local = readBytes(tree->pixelTable());
     EXPECT_EQ(local.size(), 16);
 

@@ -66,7 +66,7 @@ TEST(CliOverTcp, ConnectionFailuresExitWithThree)
     CliResult r = runCli({"--net", QString("127.0.0.1:%1").arg(sim.port()), "--user", "op", "--password", "wrong",
                           "read-reg", "0xF0E3"});
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_FALSE(r.err.isEmpty());
+    EXPECT_TRUE(r.err.contains(QStringLiteral("用户名或密码错误"))) << r.err.toStdString();
     r = runCli({"--net", QString("127.0.0.1:%1").arg(sim.port()), "--user", "op", "--password", "secret",
                 "--poll-ms", "5", "write-reg", "0x10", "1"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -74,6 +74,7 @@ TEST(CliOverTcp, ConnectionFailuresExitWithThree)
     sim.terminate();
     r = runCli({"--net", QString("127.0.0.1:%1").arg(sim.port()), "read-reg", "0xF0E3"});
     EXPECT_EQ(r.exitCode, 3) << "nothing listens any more";
+    EXPECT_TRUE(r.err.contains(QStringLiteral("127.0.0.1:%1 没有设备在监听").arg(sim.port()))) << r.err.toStdString();
     EXPECT_LT(r.elapsedMs, 5000);
 
     r = runCli({"--serial", "/dev/does-not-exist-irbench", "read-reg", "1"});

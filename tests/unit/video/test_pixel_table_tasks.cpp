@@ -13,6 +13,7 @@
 #include "VirtualCamera.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QStringList>
 #include "LiveCamera.h"
@@ -26,6 +27,11 @@
 #include <utility>
 
 namespace {
+
+QString nativeAbs(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
 
 using PixelTableTasks::Point;
 using PixelSet = std::set<std::pair<int, int>>; // (y, x): scan order
@@ -104,7 +110,7 @@ TEST_F(LocalTable, MarksMergeIntoTheBackupWhenNoWorkingTableExists)
     const QByteArray bak = record(5, 5, 0) + record(300, 20, 0) + record(5, 5, 0xFF);
     ASSERT_TRUE(writeBytes(tree->pixelBackup(), bak));
     ASSERT_TRUE(PixelTableTasks::createTable(ctx, {{5, 5}, {0, 0}}, 640, 510, id));
-    EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|坏点表生成成功")});
+    EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|坏点表生成成功\n文件：") + nativeAbs(CalibrationTree(id).pixelTable())});
     const QByteArray expected = QByteArray::fromHex("2f001001") // (0, 0): five neighbours outside
         + QByteArray::fromHex("00006006")                       // (5, 5) once
         + QByteArray::fromHex("0001512d");                      // (300, 20)
@@ -254,7 +260,7 @@ TEST_F(LiveDetect, V10FindsTheDeadAndHotPixelsAndKeepsTheCoresTable)
     std::vector<Point> added;
     ASSERT_TRUE(PixelTableTasks::autoDetect(ctx, PixelTableTasks::Solution::V10, detector, image, marks, id, &added))
         << ctx.messages.join('\n').toStdString();
-    EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|自动检测完成")});
+    EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|自动检测完成\n文件：") + nativeAbs(CalibrationTree(id).pixelTable())});
     PixelSet found;
     for (const Point& p : added)
         found.insert({p.y, p.x});
@@ -286,7 +292,7 @@ TEST_F(LiveDetect, V20StartsFromTheCoresTable)
     int found = -1;
     ASSERT_TRUE(PixelTableTasks::autoDetect(ctx, PixelTableTasks::Solution::V20, detector, image, {}, id, nullptr, &found))
         << ctx.messages.join('\n').toStdString();
-    EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|自动检测完成")});
+    EXPECT_EQ(ctx.messages, QStringList{QStringLiteral("提示|自动检测完成\n文件：") + nativeAbs(CalibrationTree(id).pixelTable())});
     const PixelSet truth = defects();
     EXPECT_EQ(found, int(truth.size()) - 1) << "the hot pixel the core knew is not found again";
     bool ordered = false;
