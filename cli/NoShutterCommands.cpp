@@ -4,6 +4,7 @@
 
 #include "CDevice.h"
 #include "CFindFrame.h"
+#include "CameraInfoDataManager.h"
 #include "CFrameRecorder.h"
 #include "CNetConnect.h"
 #include "FrameLayoutSource.h"
@@ -179,6 +180,8 @@ bool prepRecord(Context& c, Action* act)
             c.err << "实时视频只能通过网络连接获取\n";
             return int(ExitNoConnection);
         }
+        // The log's temperatures are scaled by the core's sensor type.
+        CameraInfoDataManager::instance()->identifyNow();
         net->SetFrameLayout(identifiedLayoutProvider(), identifiedAddInfoSink());
         if (!net->StartStream() || !net->FrameBuffer()) {
             c.err << "开启取流失败\n";
