@@ -134,8 +134,12 @@ void NoShutterGroup::buildUi()
     grid->addWidget(m_pEdtNUCLocalFilePath, 2, 1);
     grid->addWidget(m_pBtnScanFile, 2, 2);
     grid->addWidget(m_pBtnSendFile, 2, 3);
-    grid->addWidget(m_pPgbSend, 3, 0, 1, 3);
-    grid->addWidget(m_pLabStatus, 3, 3);
+    // The status beside the bar has a width of its own: the buttons above keep theirs.
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(m_pPgbSend, 1);
+    m_pLabStatus->setFixedWidth(190);
+    progress->addWidget(m_pLabStatus);
+    grid->addLayout(progress, 3, 0, 1, 4);
     grid->setColumnStretch(1, 1);
     m_pEdtOtherAddr->hide();
 }

@@ -87,6 +87,7 @@ bool CFrameRecorder::start(CFindFrame* frames, const QString& dir, int intervalM
     m_geometry = QSize();
     m_lastSeq = 0;
     m_written = 0;
+    m_lastLine.clear();
     frames->SetRecordInterval(m_intervalMs);
     frames->SetRecordFiles(&m_raw, &m_text);
     frames->SetRecording(true);
@@ -145,6 +146,7 @@ bool CFrameRecorder::recordOne()
         return false;
     }
     ++m_written;
+    m_lastLine = line;
     return true;
 }
 

@@ -41,6 +41,8 @@ public:
     QString textPath() const { return m_text.fileName(); }
     int framesWritten() const { return m_written; }
     QSize geometry() const { return m_geometry; }
+    // The log line of the last frame written (empty before the first).
+    QByteArray lastLogLine() const { return m_lastLine; }
 
     // One step of the timer: appends the newest frame not yet recorded. False when the
     // recording stopped on it (signalStopped has been sent).
@@ -67,6 +69,7 @@ private:
     QSize m_geometry;
     quint64 m_lastSeq = 0;
     int m_written = 0;
+    QByteArray m_lastLine;
     std::vector<uint16_t> m_frame;
 };
 

@@ -49,6 +49,8 @@ VideoRecordPanel::VideoRecordPanel(QWidget* parent)
     m_pLabRecordState = new QLabel(this);
     m_pLabRecordState->setObjectName("m_pLabRecordState");
     m_pLabRecordState->setWordWrap(true);
+    // Long file names wrap instead of widening the page.
+    m_pLabRecordState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_pLabRecordState->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* grid = new QGridLayout(this);
@@ -198,11 +200,14 @@ void VideoRecordPanel::refreshState()
     if (!m_pRecorder->isRecording())
         return;
     const qint64 s = m_clock.elapsed() / 1000;
-    m_pLabRecordState->setText(QStringLiteral("录制中 %1:%2, %3 帧 (%4x%5), %6")
+    // The last log line as the file has it: tFPA, EOCC, VIEC, TINT, BVAL, BaseL, mean.
+    const QString strLine = QString::fromLatin1(m_pRecorder->lastLogLine()).trimmed().replace(QLatin1Char('\t'), "  ");
+    m_pLabRecordState->setText(QStringLiteral("录制中 %1:%2, %3 帧 (%4x%5), %6\nFPA EOCC VIEC TINT BVAL BaseL 均值: %7")
                                    .arg(s / 60)
                                    .arg(s % 60, 2, 10, QLatin1Char('0'))
                                    .arg(m_pRecorder->framesWritten())
                                    .arg(m_pRecorder->geometry().width())
                                    .arg(m_pRecorder->geometry().height())
-                                   .arg(QFileInfo(m_pRecorder->rawPath()).fileName()));
+                                   .arg(QFileInfo(m_pRecorder->rawPath()).fileName())
+                                   .arg(strLine));
 }
