@@ -132,3 +132,16 @@ TEST(CliNoShutter, RecordingOfTheLiveStreamWithItsLog)
     // 30 degrees FPA on a sensor of type 1 (fiftieths): the log is scaled by the core.
     EXPECT_TRUE(lines[0].startsWith("30.0\t1024\t2810\t")) << lines[0].toStdString();
 }
+
+TEST(CliNoShutter, AFullDiskStopsTheRecordingWithWholeFramesKept)
+{
+    SimProcess sim({"--preset", "res384", "--fps", "50"});
+    ASSERT_TRUE(sim.ok()) << sim.output().toStdString();
+    QTemporaryDir tmp;
+    // 600 KiB: two frames of 384 x 288 fit, the third does not.
+    const CliResult r = irtest::runCliWithFileLimit(net(sim, {"record", "5", "50", tmp.filePath("Occ")}), 600, 30000);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("写入录像文件失败"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("已录制 2 帧"))) << r.err.toStdString();
+    EXPECT_LT(r.elapsedMs, 5000) << "stopped at the failure, not at the end";
+}

@@ -238,6 +238,14 @@ TEST_F(NoShutter, FlatModelIsSavedWithScaleZeroAndNotWritten)
     EXPECT_EQ(rig.requestLines(), QStringList({"2001=0", "70C6=0", "70C6=1"}));
 }
 
+TEST_F(NoShutter, CoreModeAsksTheCoreAndWaitsForItsCompletion)
+{
+    EXPECT_TRUE(runCoreNvffc(ctx, 2));
+    EXPECT_EQ(ctx.messages, QStringList({QStringLiteral("提示|NVFFC数据采集,请等待!"),
+                                         QStringLiteral("提示|操作完成,机芯正常返回!")}));
+    EXPECT_EQ(rig.requestLines().first(), QStringLiteral("F026=3"));
+}
+
 struct StepFault {
     const char* rule;
     const char* text;
