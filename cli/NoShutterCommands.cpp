@@ -220,7 +220,11 @@ bool prepRecord(Context& c, Action* act)
               << recorder.geometry().height() << "\n"
               << recorder.rawPath().toStdString() << "\n"
               << recorder.textPath().toStdString() << "\n";
-        return recorder.framesWritten() > 0 ? int(ExitOk) : int(ExitDevice);
+        if (recorder.framesWritten() == 0) {
+            c.err << "未收到任何视频帧, 录像文件为空\n";
+            return int(ExitDevice);
+        }
+        return int(ExitOk);
     };
     return true;
 }
