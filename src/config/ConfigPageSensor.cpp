@@ -77,7 +77,7 @@ void ConfigPageWidget::writeSensorItem(int nVendor, int nItem, const QString& st
             CPageTransferContext ctx(task);
             return sensorcfg::write(ctx, request);
         },
-        {}, false);
+        {}, m_pSensorConfig->progressBar());
 }
 
 // A vendor page's item and its field.

@@ -376,11 +376,16 @@ void ConfigPageWidget::updateInfo()
 bool ConfigPageWidget::runSequence(const std::function<bool(DeviceTaskContext&)>& task,
                                    const std::function<void(bool)>& done, bool bProgress)
 {
+    return runSequence(task, done, bProgress ? m_pPgbWriteFile : nullptr);
+}
+
+bool ConfigPageWidget::runSequence(const std::function<bool(DeviceTaskContext&)>& task,
+                                   const std::function<void(bool)>& done, QProgressBar* bar)
+{
     if (!CDevice::Current()) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("未连接任何设备!"), 0);
         return false;
     }
-    QProgressBar* bar = bProgress ? m_pPgbWriteFile : nullptr;
     if (!DeviceRunner::instance()->run(this, bar, task, done)) {
         CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"),
                                  QStringLiteral("设备正忙,请等待当前操作完成后再试!"), 0);

@@ -145,6 +145,9 @@ private:
     // the sequence drives the page's progress bar.
     bool runSequence(const std::function<bool(DeviceTaskContext&)>& task,
                      const std::function<void(bool)>& done, bool bProgress);
+    // The same, with the progress shown on `bar` (none when null).
+    bool runSequence(const std::function<bool(DeviceTaskContext&)>& task,
+                     const std::function<void(bool)>& done, QProgressBar* bar);
     void readBack(int nSelector, const QString& strFileName);
     void doOcc(int n);
     // Console helpers.

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -86,6 +87,12 @@ SensorConfigWidget::SensorConfigWidget(QWidget* parent)
     layout->addLayout(head);
     layout->addWidget(m_pStkVendor);
     layout->addStretch(1);
+    m_pPgbWrite = new QProgressBar(this);
+    m_pPgbWrite->setObjectName("m_pPgbSensorWrite");
+    m_pPgbWrite->setRange(0, 100);
+    m_pPgbWrite->setValue(0);
+    m_pPgbWrite->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_pPgbWrite);
 
     connect(m_pCbxSensorType, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int nIndex) {
         m_pStkVendor->setCurrentIndex(nIndex);

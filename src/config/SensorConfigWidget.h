@@ -9,6 +9,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 
@@ -28,6 +29,8 @@ public:
     sensorcfg::Vendor vendor() const { return sensorcfg::Vendor(vendorIndex()); }
     // IRAY configuration code area: 0 "0空间", 1 "1空间".
     int IRAYDataArea() const;
+    // Follows the running write (a configuration code into four areas takes seconds).
+    QProgressBar* progressBar() const { return m_pPgbWrite; }
     void setIRAYDataArea(int nArea);
 
     // A field of a vendor page, blanks at both ends removed; empty when the page has
@@ -104,4 +107,5 @@ private:
     QStackedWidget* m_pStkVendor = nullptr;
     QComboBox* m_pCbxIRAYDataArea = nullptr;
     QHash<int, QLineEdit*> m_edits;
+    QProgressBar* m_pPgbWrite = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "RemainingTime.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -150,10 +151,23 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
     const bool emptyLast = m_opt.finalEmptyBlock && size > 0 && size % kBlock == 0;
     const qint64 perArea = blocks + (emptyLast ? 1 : 0);
     const qint64 allBlocks = perArea * qint64(areas.size());
+    // The pauses between areas count as work on the bar and in the remaining time: a
+    // short configuration code into four areas is mostly waiting.
+    const qint64 ticksPerPause = qint64(std::ceil(std::max(0.0, m_opt.pauseBetweenAreasMs) / kPauseTickMs));
+    const qint64 allTicks = ticksPerPause * qint64(areas.size() - 1);
+    const qint64 units = blocks * qint64(areas.size()) + allTicks;
     progress(0);
     RemainingTime remaining;
-    remaining.start(allBlocks);
+    remaining.start(allBlocks + allTicks);
     qint64 sent = 0;
+    qint64 ticks = 0;
+    auto advance = [&]() {
+        progress(int(std::min<qint64>(100, (sent + ticks) * 100 / std::max<qint64>(units, 1))));
+        bool changed = false;
+        const QString left = remaining.after(sent + ticks, &changed);
+        if (changed)
+            m_ctx.setStatus(left);
+    };
     for (size_t area = 0; area < areas.size(); ++area) {
         if (area > 0) {
             // The same bytes again, from the start, into the next area.
@@ -161,6 +175,8 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
                 if (m_ctx.cancelled())
                     return cancel();
                 Pace::sleepMs(std::min(kPauseTickMs, m_opt.pauseBetweenAreasMs - waited));
+                ++ticks;
+                advance();
             }
             if (!source.open())
                 return fail(UpgradeStep::Block, ModuleInteract::ErrSource, t.read);
@@ -183,11 +199,7 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
                 return fail(UpgradeStep::Block, ModuleInteract::ErrBlock, t.block);
             done(UpgradeStep::Block);
             ++sent;
-            progress(int(std::min<qint64>(100, sent * 100 / std::max<qint64>(blocks * qint64(areas.size()), 1))));
-            bool changed = false;
-            const QString left = remaining.after(sent, &changed);
-            if (changed)
-                m_ctx.setStatus(left);
+            advance();
         }
 
         if (!dx->writeBlock(kCmdEnd, nullptr, 0))

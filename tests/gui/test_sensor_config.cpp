@@ -10,7 +10,9 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QStackedWidget>
 #include <QThread>
 #include <QTimer>
@@ -291,10 +293,15 @@ TEST_F(SensorPanel, LongCommandIsRefusedWhileTheRunnerIsBusy)
 TEST_F(SensorPanel, WindowKeepsPaintingWhileTheConfigurationCodeIsWritten)
 {
     int ticksWhileBusy = 0;
+    QSet<int> barWhileBusy;
+    auto* bar = panel->findChild<QProgressBar*>("m_pPgbSensorWrite");
+    ASSERT_NE(bar, nullptr);
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (DeviceRunner::instance()->busy())
+        if (DeviceRunner::instance()->busy()) {
             ++ticksWhileBusy;
+            barWhileBusy.insert(bar->value());
+        }
     });
     timer.start(5);
     // Four areas with a pause between: the longest write of the panel.
@@ -302,6 +309,8 @@ TEST_F(SensorPanel, WindowKeepsPaintingWhileTheConfigurationCodeIsWritten)
     EXPECT_TRUE(DeviceRunner::instance()->busy());
     ASSERT_TRUE(waitDone());
     EXPECT_GE(ticksWhileBusy, 3) << "the GUI thread was blocked by the write";
+    EXPECT_GE(barWhileBusy.size(), 3) << "the panel's own bar follows the write, pauses included";
+    EXPECT_EQ(bar->value(), 100);
     EXPECT_EQ(takeMessages(), QList<Msg>{tip("写入sensor配置码成功")});
     for (uint32_t a : sensorcfg::kDataAreas)
         EXPECT_EQ(rig->flash(a, 4), QByteArray::fromHex("A1B2C3D4")) << std::hex << a;

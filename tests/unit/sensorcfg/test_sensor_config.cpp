@@ -9,9 +9,11 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace transfertest;
@@ -128,6 +130,13 @@ TEST_P(IdentityWrite, LandsInFlashInOneUpgradeMode)
     if (c.areas.size() > 1) {
         // The core gets its settling time between the areas.
         EXPECT_GE(elapsed, qint64(Pace::scaledMs(double(c.areas.size() - 1) * sensorcfg::kDataAreaPauseMs)));
+        // The bar keeps moving while the core settles, never goes back, and ends full.
+        const QVector<int>& p = m_ctx.progress;
+        ASSERT_FALSE(p.isEmpty());
+        EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+        EXPECT_EQ(p.back(), 100);
+        EXPECT_GT(QSet<int>(p.begin(), p.end()).size(), 4 * int(c.areas.size())) << "the pauses move the bar";
+        EXPECT_TRUE(m_ctx.status.join('|').contains(QStringLiteral("剩余"))) << "remaining time during the pauses";
     }
 }
 
