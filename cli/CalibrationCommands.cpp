@@ -48,6 +48,8 @@ bool frameSize(Context& c, size_t i, long maxPixels, int* w, int* h)
     return true;
 }
 
+} // namespace
+
 // Reads a whole file that must be exactly `expected` bytes (expected < 0: any size up to
 // -expected).
 bool readFile(Context& c, const QString& path, qint64 expected, QByteArray* data, const char* what)
@@ -86,6 +88,8 @@ bool saveFile(Context& c, const QString& path, const std::vector<uint8_t>& bytes
     }
     return true;
 }
+
+namespace {
 
 // An input that must be exactly `expected` bytes, checked before anything is made.
 bool inputOfSize(Context& c, const QString& path, qint64 expected, const char* what)

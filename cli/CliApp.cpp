@@ -54,6 +54,7 @@ const CommandTable& commands()
         addCalibrationCommands(t);
         addCaptureCommands(t);
         addSensorConfigCommands(t);
+        addNoShutterCommands(t);
         return t;
     }();
     return table;

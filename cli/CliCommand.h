@@ -7,12 +7,14 @@
 
 #include "CliApp.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <cstdint>
 #include <vector>
 
 namespace irbench_cli {
@@ -63,6 +65,7 @@ void addStreamCommands(CommandTable& table);
 void addCalibrationCommands(CommandTable& table);
 void addCaptureCommands(CommandTable& table);
 void addSensorConfigCommands(CommandTable& table);
+void addNoShutterCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);
@@ -81,5 +84,10 @@ bool inputFile(Context& c, const QString& path, const char* what, qint64* size);
 bool outputFile(Context& c, const QString& path, const char* what);
 // An output folder that exists as something else; exit status 1.
 bool outputFolder(Context& c, const QString& path);
+// A whole file of exactly `expected` bytes (expected < 0: any size up to -expected);
+// why not is printed.
+bool readFile(Context& c, const QString& path, qint64 expected, QByteArray* data, const char* what);
+// Written whole or not at all, its folder made first; why not is printed.
+bool saveFile(Context& c, const QString& path, const std::vector<uint8_t>& bytes, const char* what);
 
 } // namespace irbench_cli

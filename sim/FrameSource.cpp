@@ -1,5 +1,7 @@
 #include "FrameSource.h"
 
+#include "NoShutterScene.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -118,18 +120,9 @@ void FrameSource::applyCorrectionsOff(std::vector<uint16_t>& frame) const
             }
         }
     }
-    if (!m_corr.lid) {
-        // The cover's own radiation: nothing in the middle, most in the corners.
-        const double cx = (m_w - 1) * 0.5, cy = (rows - 1) * 0.5;
-        const double far2 = cx * cx + cy * cy;
-        for (int y = 0; y < rows; ++y) {
-            for (int x = 0; x < m_w; ++x) {
-                const size_t i = size_t(y) * size_t(m_w) + size_t(x);
-                const double r2 = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / far2;
-                frame[i] = clampCount(frame[i] + kLidCounts * r2);
-            }
-        }
-    }
+    // The cover's own radiation: nothing in the middle, most in the corners.
+    if (!m_corr.lid)
+        addLid(frame.data(), m_w, rows, m_opt.lidCounts);
 }
 
 uint32_t FrameSource::nextRandom()
@@ -239,10 +232,19 @@ void FrameSource::render(double seconds, std::vector<uint16_t>& frame)
 
 void FrameSource::renderWithFpa(double fpa, std::vector<uint16_t>& frame)
 {
-    prepare();
     const int rows = imageRows();
     frame.assign(size_t(m_w) * size_t(m_h), 0);
     const float fpaTerm = float(kFpaCountsPerDegree * (fpa - 30.0));
+    if (m_opt.uniform) {
+        fillUniform(frame.data(), m_w, rows, kPedestal + kCountsPerDegree * (m_opt.sceneTempC - 25.0) + fpaTerm);
+        if (!m_corr.lid)
+            addLid(frame.data(), m_w, rows, m_opt.lidCounts);
+        Housekeeping hk;
+        hk.tint = uint16_t(160 + std::lround(fpa - 30.0));
+        writeAddInfo(frame, fpa, hk);
+        return;
+    }
+    prepare();
     const size_t n = size_t(m_w) * size_t(rows);
     if (m_offsetRef.empty()) {
         for (size_t i = 0; i < n; ++i)

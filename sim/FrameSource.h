@@ -24,6 +24,10 @@ struct SceneOptions {
     // A uniform blackbody filling the whole view at sceneTempC (the two-point
     // correction bench): no background, plate, disc or gradient.
     bool flatField = false;
+    // The no-shutter bench: every image pixel at the blackbody's count, no noise, no
+    // non-uniformity, no defects; only what the corrections that are off add.
+    bool uniform = false;
+    double lidCounts = 400.0; // the lid's bowl at the corners (0x70C6 = 0)
     uint32_t seed = 20240815;
 };
 
@@ -99,7 +103,6 @@ public:
     static constexpr double kRawOffsetSpread = 250; // counts, before NUC
     static constexpr double kRawGainSpread = 0.15;  // relative, before NUC
     static constexpr double kStripeCounts = 80;     // column offsets, standard deviation
-    static constexpr double kLidCounts = 400;       // bowl height at the corners
     void setCorrections(const Corrections& c) { m_corr = c; }
     const Corrections& corrections() const { return m_corr; }
     // The factory table's pixels: stuck like the others, but the core replaces them.

@@ -1,5 +1,7 @@
 #include "FrameStreamer.h"
 
+#include "NoShutterScene.h"
+
 #include "StreamPacket.h"
 
 #include <algorithm>
@@ -339,16 +341,47 @@ void FrameStreamer::ensureSourceLocked(const Identity& id)
         m_source->addCorrected(p.first, p.second);
 }
 
+void FrameStreamer::setUniform(bool on)
+{
+    post([this, on] {
+        m_opt.scene.uniform = on;
+        if (m_source)
+            m_source->options().uniform = on;
+    });
+}
+
+void FrameStreamer::setLidCounts(double counts)
+{
+    post([this, counts] {
+        m_opt.scene.lidCounts = counts;
+        if (m_source)
+            m_source->options().lidCounts = counts;
+    });
+}
+
+void FrameStreamer::setGeometry(int width, int height)
+{
+    post([this, width, height] {
+        m_geometryW = width;
+        m_geometryH = height;
+    });
+}
+
 std::vector<uint8_t> FrameStreamer::makePacket(double seconds)
 {
-    const Identity id = m_identity ? m_identity() : Identity();
+    Identity id = m_identity ? m_identity() : Identity();
     const auto lock = lockState();
+    if (m_geometryW > 0 && m_geometryH > 0) {
+        id.width = m_geometryW;
+        id.height = m_geometryH;
+    }
     ensureSourceLocked(id);
     m_source->setCursor(m_cursor.mode && m_cursor.visible, m_cursor.x, m_cursor.y);
     m_source->setCorrections(m_corr);
     const double fpa = m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
     m_source->renderWithFpa(fpa, m_frame);
     ++m_packetIndex;
+    writeFrameCounter(m_frame.data(), m_source->width(), m_source->imageRows(), uint32_t(m_packetIndex));
     auto every = [this](int n) { return n > 0 && m_packetIndex % uint64_t(n) == 0; };
     streampacket::BuildOptions build;
     build.withCrc = m_opt.withCrc;

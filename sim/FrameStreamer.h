@@ -70,6 +70,13 @@ public:
     double sceneTemp() const;
     bool flatField() const;
     double fpaRamp() const; // degrees per minute, 0: held
+    // The no-shutter bench (NoShutterScene.h): a uniform picture, and the lid's bowl
+    // height (counts at the corners) that shows while 0x70C6 = 0.
+    void setUniform(bool on);
+    void setLidCounts(double counts);
+    // Frames of another size than the core's identity says (0 x 0: the identity's
+    // again), as a core whose mode changes under the host.
+    void setGeometry(int width, int height);
 
     // A gain table the core took into its flash (big-endian K per image pixel): the
     // video is corrected with it from the next frame. Empty: none.
@@ -141,6 +148,8 @@ private:
     double m_fpaBase;        // FPA at m_fpaSince
     double m_fpaSince = 0;   // seconds
     double m_rampPerMin;
+    int m_geometryW = 0; // 0: the identity's
+    int m_geometryH = 0;
     CursorState m_cursor;
     FrameSource::Corrections m_corr;
     int m_shutterCorrections = 0;

@@ -15,7 +15,7 @@ namespace {
 
 const char* kHelpLine =
     "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
-    "fault RULE, fault clear, baud N (0: no limit), block-ms MS, shutter, flash ADDR LEN (1..4096), reg ADDR, "
+    "fault RULE, fault clear, baud N (0: no limit), block-ms MS, uniform on|off, lid C (0..4000), geometry WxH|off, shutter, flash ADDR LEN (1..4096), reg ADDR, "
     "status, help, quit";
 
 // An address or length as hex (0x...) or decimal, whole and within 0..max.
@@ -120,6 +120,36 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
         if (!needStream())
             return error("the camera is not running");
         stream->setFlatField(words[1] == "on");
+        return ok();
+    }
+    if (cmd == "uniform") {
+        if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
+            return error("uniform needs on or off");
+        if (!needStream())
+            return error("the camera is not running");
+        stream->setUniform(words[1] == "on");
+        return ok();
+    }
+    if (cmd == "lid") {
+        double v = 0;
+        if (words.size() != 2 || !parseNumber(words[1], 0, 4000, &v))
+            return error("lid needs the counts at the corners 0..4000");
+        if (!needStream())
+            return error("the camera is not running");
+        stream->setLidCounts(v);
+        return ok();
+    }
+    if (cmd == "geometry") {
+        int w = 0, h = 0;
+        char tail = 0;
+        if (words.size() != 2
+            || (words[1] != "off"
+                && (std::sscanf(words[1].c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 64 || h < 16 || w > 1280
+                    || h > 1024)))
+            return error("geometry needs WxH (64..1280 x 16..1024, info rows included) or off");
+        if (!needStream())
+            return error("the camera is not running");
+        stream->setGeometry(w, h);
         return ok();
     }
     if (cmd == "shutter") {

@@ -11,7 +11,7 @@ bool parseNumber(const std::string& text, double lo, double hi, double* out);
 
 // The control interface of a running camera, one command a line:
 //   scene-temp C | flat on|off | fpa C | fpa-ramp C | fault RULE | fault clear |
-//   baud N | block-ms MS | shutter | flash ADDR LEN | reg ADDR | status | help | quit
+//   baud N | block-ms MS | uniform on|off | lid C | geometry WxH|off | shutter | flash ADDR LEN | reg ADDR | status | help | quit
 // Every command gets one line back: "ok" (or "ok " and the asked values) or
 // "error: " and why. Blank lines and lines starting with '#' get no answer.
 class SimControl {

@@ -13,6 +13,7 @@
 #include "CameraInfoDataManager.h"
 #include "CustomMessageBox.h"
 #include "DeviceRunner.h"
+#include "NoShutterGroup.h"
 #include "PathText.h"
 #include "ProgramStyle.h"
 #include "QProcessingDlg.h"
@@ -160,6 +161,7 @@ void DetectPageWidget::buildUi()
     layout->addWidget(m_pLabSensorId);
     layout->addWidget(m_pGBoxPara);
     layout->addWidget(m_pGBoxCorrect);
+    layout->addWidget(new NoShutterGroup(this));
     layout->addStretch(1);
 
     // The first step of the correction is marked as the next one.
@@ -277,9 +279,24 @@ void DetectPageWidget::collectDetectParams()
         m_fBPThreshold = fThreshold;
 }
 
+bool DetectPageWidget::deviceConnected() const
+{
+    return CDevice::Current() != nullptr;
+}
+
+void DetectPageWidget::showCaptureSize(int nWidth, int nHeight)
+{
+    if (nWidth <= 0 || nHeight <= 0)
+        return;
+    m_nWidth = nWidth;
+    m_nHeight = nHeight;
+    m_pEdtWidth->setText(QString::number(m_nWidth));
+    m_pEdtHeight->setText(QString::number(m_nHeight));
+}
+
 bool DetectPageWidget::requireDevice()
 {
-    if (CDevice::Current())
+    if (deviceConnected())
         return true;
     CustomMessageBox::MsgBox(nullptr, QStringLiteral("警告"), QStringLiteral("未连接任何设备!"), 0);
     return false;
@@ -329,12 +346,8 @@ bool DetectPageWidget::captureFrames(int nKind, int nBase)
     }
     FrameWriteResult result;
     const bool ok = writeCapturedFrames(frames, strDir, &result);
-    if (result.captured > 0) {
-        m_nWidth = result.width;
-        m_nHeight = result.height;
-        m_pEdtWidth->setText(QString::number(m_nWidth));
-        m_pEdtHeight->setText(QString::number(m_nHeight));
-    }
+    if (result.captured > 0)
+        showCaptureSize(result.width, result.height);
     return ok;
 }
 
@@ -369,12 +382,8 @@ void DetectPageWidget::captureSet(bool bHigh)
         },
         [this, result, pThis, pNext, strDir](bool ok) {
             m_pCaptureProgress->stop();
-            if (result->captured > 0) {
-                m_nWidth = result->width;
-                m_nHeight = result->height;
-                m_pEdtWidth->setText(QString::number(m_nWidth));
-                m_pEdtHeight->setText(QString::number(m_nHeight));
-            }
+            if (result->captured > 0)
+                showCaptureSize(result->width, result->height);
             if (!ok)
                 return;
             CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), withFolderLine(QStringLiteral("完成捕获!"), strDir), 0);

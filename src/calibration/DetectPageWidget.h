@@ -69,6 +69,12 @@ public:
     int frameMean() const { return m_nFrameMean; }
     // The two-point correction of this page (gains readable after a computation).
     const CTwoPointNuc* twoPointNuc() const { return m_pNuc.get(); }
+    // For the page's boxes: the TEC range and mode chosen, whether a device is
+    // connected, and the size of a capture they made (0 x 0: none, nothing shown).
+    int tecIndex() const;
+    int solution() const;
+    bool deviceConnected() const;
+    void showCaptureSize(int nWidth, int nHeight);
 
     // Sends this core's "Pixel/FinalPixel.bin" into the core's bad-pixel area on the
     // device runner. `pPage` is disabled meanwhile and `pBar` follows (this page and
@@ -101,8 +107,6 @@ private:
     void connectSignals();
     // N from "统计帧数", 1..128; tells the operator and gives 0 otherwise.
     int readCaptureCount();
-    int tecIndex() const;
-    int solution() const;
     void collectDetectParams();
     bool requireDevice();
     // Runs a sequence on the device runner with `pPage` (this page when null)

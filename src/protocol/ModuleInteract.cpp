@@ -87,6 +87,10 @@ uint32_t ModuleInteract::regionAddress(int index, int kind)
 
 uint32_t ModuleInteract::areaEnd(uint32_t address)
 {
+    // The twenty no-shutter bases lie back to back: a larger base runs into the next.
+    constexpr uint32_t kBaseStart = 0x1B00000, kBaseSlot = 0x36000, kBases = 20;
+    if (address >= kBaseStart && address < kBaseStart + kBases * kBaseSlot)
+        return kBaseStart + ((address - kBaseStart) / kBaseSlot + 1) * kBaseSlot;
     const auto* next = std::upper_bound(std::begin(kAreaStarts), std::end(kAreaStarts), address);
     return next == std::end(kAreaStarts) ? kFlashEnd : *next;
 }

@@ -376,6 +376,26 @@ bool CFindFrame::GetFrameAddInfoEx(FrameAddInfo* info, int which) const
     return true;
 }
 
+bool CFindFrame::GetWholeFrame(std::vector<uint16_t>* frame, int* width, int* height, FrameAddInfo* info,
+                               quint64* seq) const
+{
+    std::lock_guard<std::mutex> lock(m_frameLock);
+    if (!m_frame || m_frameSeq == 0)
+        return false;
+    const size_t words = size_t(m_frameW) * size_t(m_frameH);
+    if (frame)
+        frame->assign(m_frame.get(), m_frame.get() + words);
+    if (info)
+        *info = decodeFrameAddInfo(layout(m_frameW, m_frameH), m_frame.get(), words, m_latestBlock);
+    if (width)
+        *width = m_frameW;
+    if (height)
+        *height = m_frameH;
+    if (seq)
+        *seq = m_frameSeq;
+    return true;
+}
+
 bool CFindFrame::GetAddInfoBlock(uint8_t block[kAddInfoBytes]) const
 {
     std::lock_guard<std::mutex> lock(m_frameLock);

@@ -58,6 +58,10 @@ public:
     // Copy of the newest frame's image rows (width x (height - 2) words). False and
     // nothing touched before the first frame.
     bool GetFrame(std::vector<uint16_t>* image, int* width, int* height, quint64* seq = nullptr) const;
+    // Copy of the newest whole frame (width x height words, info rows included) with
+    // the status record of that same frame; false and nothing touched before the first.
+    bool GetWholeFrame(std::vector<uint16_t>* frame, int* width, int* height, FrameAddInfo* info,
+                       quint64* seq = nullptr) const;
     // Runs `view` on the newest whole frame under the frame lock; false without one.
     bool ReadFrame(const FrameView& view) const;
     // One image pixel of the newest frame; false without a frame or outside the image.

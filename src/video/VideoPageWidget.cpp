@@ -8,6 +8,7 @@
 #include "VideoDisplayPanel.h"
 #include "VideoMarkPanel.h"
 #include "VideoPixelToolsPanel.h"
+#include "VideoRecordPanel.h"
 #include "VideoStatusPanel.h"
 
 #include <QGridLayout>
@@ -33,6 +34,8 @@ VideoPageWidget::VideoPageWidget(QWidget* parent)
     m_pPixelTools = new VideoPixelToolsPanel(this, m_pMark, m_pTabTools);
     m_pTabTools->addTab(m_pStatus, QStringLiteral("状态"));
     m_pTabTools->addTab(m_pPixelTools, QStringLiteral("坏点表"));
+    m_pRecord = new VideoRecordPanel(m_pTabTools);
+    m_pTabTools->addTab(m_pRecord, QStringLiteral("录制"));
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
@@ -53,6 +56,7 @@ void VideoPageWidget::setSensorId(const QString& strSensorId)
 {
     m_strSensorId = strSensorId;
     m_pPixelTools->setSensorId(strSensorId);
+    m_pRecord->setSensorId(strSensorId);
 }
 
 void VideoPageWidget::setDetectPage(DetectPageWidget* pDetect)
@@ -69,6 +73,7 @@ void VideoPageWidget::setFrameSource(IFrameSource* pFrames)
     m_pMark->setFrameSource(pFrames);
     m_pPixelTools->setFrameSource(pFrames);
     m_pStatus->setFrameSource(pFrames);
+    m_pRecord->setFrameSource(pFrames);
 }
 
 void VideoPageWidget::setNetConnect(CNetConnect* pNet)
@@ -85,6 +90,7 @@ void VideoPageWidget::startPageTimer()
 
 void VideoPageWidget::stopPageTimer()
 {
+    m_pRecord->streamStopped();
     m_pStatus->stopPageTimer();
 }
 

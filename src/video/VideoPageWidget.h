@@ -14,6 +14,7 @@ class QTabWidget;
 class VideoDisplayPanel;
 class VideoMarkPanel;
 class VideoPixelToolsPanel;
+class VideoRecordPanel;
 class VideoStatusPanel;
 
 // Page 3 "标定": the live picture of a networked camera with its AGC, the sampling
@@ -62,6 +63,7 @@ public:
     QString gridStyle(int cell) const;
     bool gridVisible() const;
     CCursorWriter* cursorWriter() const;
+    VideoRecordPanel* recordPanel() const { return m_pRecord; }
 
 public slots:
     void OnPageTimer();
@@ -100,5 +102,6 @@ private:
     VideoStatusPanel* m_pStatus = nullptr;
     VideoMarkPanel* m_pMark = nullptr;
     VideoPixelToolsPanel* m_pPixelTools = nullptr;
+    VideoRecordPanel* m_pRecord = nullptr;
     QTabWidget* m_pTabTools = nullptr;
 };

@@ -31,6 +31,8 @@ public:
     irsim::VirtualCamera& camera() { return *m_camera; }
     irsim::CoreModel& core() { return m_camera->core(); }
     int port() const { return int(m_camera->port()); }
+    // The logged-in link (null without login); its frame buffer once it streams.
+    CNetConnect* link() const { return m_link.get(); }
 
     // Adds a fault in the sim's text form; false when the text is not a fault.
     bool fault(const std::string& rule);

@@ -168,7 +168,11 @@ TEST(ModuleInteract, RegionsAndAreaLimits)
     EXPECT_EQ(ModuleInteract::areaEnd(0x1300000), 0x1400000u); // OCC 4 up to the bad-pixel table
     EXPECT_EQ(ModuleInteract::areaEnd(0x1428000), 0x142A000u); // ISP factory up to ISP init
     EXPECT_EQ(ModuleInteract::areaEnd(0x17A0000), 0x1900000u);
-    EXPECT_EQ(ModuleInteract::areaEnd(0x1B00000 + 5 * 0x36000), ModuleInteract::kFlashEnd);
+    // Each no-shutter base ends where the next begins; after the twentieth, the flash.
+    EXPECT_EQ(ModuleInteract::areaEnd(0x1B00000 + 5 * 0x36000), 0x1B00000u + 6 * 0x36000);
+    EXPECT_EQ(ModuleInteract::areaEnd(0x1B00000 + 19 * 0x36000 + 1), 0x1B00000u + 20 * 0x36000);
+    EXPECT_EQ(ModuleInteract::areaEnd(0x1B00000 + 20 * 0x36000), ModuleInteract::kFlashEnd);
+    EXPECT_FALSE(ModuleInteract::fitsArea(0x1B00000, 640 * 510 * 2)); // a 640 x 512 core's base
     EXPECT_TRUE(ModuleInteract::fitsArea(0x1428000, 0x2000));
     EXPECT_FALSE(ModuleInteract::fitsArea(0x1428000, 0x2001));
     EXPECT_TRUE(ModuleInteract::fitsArea(0x1430000, 640 * 512 * 2)); // a full-size TEC frame
