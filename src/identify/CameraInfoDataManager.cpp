@@ -1,4 +1,5 @@
 #include "CameraInfoDataManager.h"
+#include "HistoryRecorder.h"
 
 #include "CComonFun.h"
 #include "CameraInfoDataManager_p.h"
@@ -214,4 +215,5 @@ void CameraInfoDataManager::onDisconnectCameraInfoManagerPostEvent()
     QMutexLocker lock(&m_infoLock);
     ++d->generation;
     d->resetIdentification();
+    HistoryRecorder::instance()->clearCore();
 }

@@ -8,6 +8,7 @@
 #include "ModuleInteract.h"
 #include "UpgradeWriter.h"
 #include "HistoryRecorder.h"
+#include "NotingContext.h"
 #include "Pace.h"
 
 #include <QCryptographicHash>
@@ -205,24 +206,6 @@ private:
     ReadSink& m_inner;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     qint64 m_bytes = 0;
-};
-
-// Passes everything on and keeps the last message (the failure's text).
-class NotingContext : public TransferContext {
-public:
-    explicit NotingContext(TransferContext& inner) : m_inner(inner) {}
-    void setProgress(int percent) override { m_inner.setProgress(percent); }
-    void setStatus(const QString& text) override { m_inner.setStatus(text); }
-    void message(const QString& title, const QString& text) override
-    {
-        last = text;
-        m_inner.message(title, text);
-    }
-    bool cancelled() const override { return m_inner.cancelled(); }
-    QString last;
-
-private:
-    TransferContext& m_inner;
 };
 
 // The read, and its history event: selector, size and SHA-256 of what arrived.
