@@ -1,7 +1,9 @@
 #include "HistoryEvent.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonValue>
+#include <QVariant>
 
 namespace HistoryKind {
 
@@ -82,6 +84,8 @@ QString historyDetailsText(const QJsonObject& details)
             s = QString::number(v.toDouble(), 'g', 12);
         else if (v.isNull())
             s = QStringLiteral("-");
+        else if (v.isArray())
+            s = v.toVariant().toStringList().join(QLatin1Char('/'));
         else
             s = QStringLiteral("…");
         parts << it.key() + QLatin1Char('=') + s;
