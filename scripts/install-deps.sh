@@ -8,6 +8,7 @@ pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
 )
 missing=()
 for p in "${pkgs[@]}"; do

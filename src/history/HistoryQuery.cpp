@@ -21,7 +21,7 @@ QString csvCell(const QString& s, bool text = true)
     if (text && !v.isEmpty() && QStringLiteral("=+-@").contains(v.front()))
         v.prepend(QLatin1Char('\''));
     if (v.contains(QLatin1Char(',')) || v.contains(QLatin1Char('"')) || v.contains(QLatin1Char('\n')) ||
-        v.contains(QLatin1Char('\r')) || v.contains(QLatin1Char('\''))) {
+        v.contains(QLatin1Char('\r'))) {
         v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         v = QLatin1Char('"') + v + QLatin1Char('"');
     }

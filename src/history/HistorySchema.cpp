@@ -152,7 +152,16 @@ bool migrate(QSqlDatabase db, Flavour f, QString* error)
             return failed();
         }
     }
-    if (!exec(q, QStringLiteral("CREATE TABLE IF NOT EXISTS irbench_schema (version INTEGER NOT NULL)"), error))
+    // Looked up first: the server would answer "already exists" with a notice.
+    const QString exists = f == Flavour::Postgres
+                               ? QStringLiteral("SELECT to_regclass('irbench_schema') IS NOT NULL")
+                               : QStringLiteral("SELECT count(*) > 0 FROM sqlite_master WHERE type = 'table' AND "
+                                                "name = 'irbench_schema'");
+    if (!exec(q, exists, error) || !q.next())
+        return failed();
+    const bool hasTable = q.value(0).toBool();
+    q.finish();
+    if (!hasTable && !exec(q, QStringLiteral("CREATE TABLE irbench_schema (version INTEGER NOT NULL)"), error))
         return failed();
     if (!exec(q, QStringLiteral("SELECT version FROM irbench_schema"), error))
         return failed();
