@@ -173,6 +173,8 @@ void CameraInfoDataManager::setConnectionValues(const QString& ip, const QString
     d->user = user;
     d->password = password;
     d->port = port;
+    // The history names the camera each event went through.
+    HistoryRecorder::instance()->setLink(QStringLiteral("%1:%2").arg(ip).arg(port));
 }
 
 void CameraInfoDataManager::setDeviceForm(int index)
