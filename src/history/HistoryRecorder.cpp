@@ -60,6 +60,7 @@ struct HistoryRecorder::Impl {
     bool localFailed = false;
     QString localError;
     quint64 localAttempts = 0;
+    qint64 failedWrites = 0;
     QString serverError;
     quint64 forwardAttempts = 0;
     bool forwardFailed = false;
@@ -85,10 +86,8 @@ struct HistoryRecorder::Impl {
 bool HistoryRecorder::Impl::writeBatch(std::vector<HistoryEvent>& batch, bool toOutbox, QString* error)
 {
     QSqlDatabase db = QSqlDatabase::database(kLocalConn, false);
-    if (!db.transaction()) {
-        *error = HistorySchema::errorText(db);
+    if (!HistorySchema::beginWrite(db, Flavour::Sqlite, error))
         return false;
-    }
     QSqlQuery ins(db);
     QSqlQuery box(db);
     bool ok = ins.prepare(HistorySchema::insertSql(Flavour::Sqlite)) &&
@@ -105,14 +104,14 @@ bool HistoryRecorder::Impl::writeBatch(std::vector<HistoryEvent>& batch, bool to
             *error = HistorySchema::errorText(ins);
         }
     }
-    if (ok && error->isEmpty() && !db.commit()) {
-        *error = HistorySchema::errorText(db);
+    ins.finish();
+    box.finish();
+    if (ok && !HistorySchema::commitWrite(db, Flavour::Sqlite, error))
         ok = false;
-    }
     if (!ok) {
         if (error->isEmpty())
             *error = HistorySchema::errorText(ins);
-        db.rollback();
+        HistorySchema::rollbackWrite(db, Flavour::Sqlite);
     }
     return ok;
 }
@@ -175,6 +174,7 @@ void HistoryRecorder::Impl::writerLoop()
                 ++dropped;
             }
             localFailed = true;
+            ++failedWrites;
             localError = QStringLiteral("%1: %2").arg(path, error);
             nextWrite = Clock::now() + std::chrono::milliseconds(c.retryMs);
         }
@@ -440,6 +440,7 @@ HistoryRecorder::State HistoryRecorder::state() const
     s.written = d->written;
     s.forwarded = d->forwarded;
     s.dropped = d->dropped;
+    s.failedWrites = d->failedWrites;
     s.localFailed = d->localFailed;
     s.localError = d->localError;
     s.serverError = d->serverError;

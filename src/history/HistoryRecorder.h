@@ -43,6 +43,7 @@ public:
         qint64 written = 0;     // committed locally since start
         qint64 forwarded = 0;   // sent to the server since start
         qint64 dropped = 0;     // oldest events given up while the file stayed unwritable
+        qint64 failedWrites = 0; // tries of the file that failed, since start
         bool localFailed = false;
         QString localError;     // why the file cannot be written
         QString serverError;    // why the server did not take the outbox (last try)

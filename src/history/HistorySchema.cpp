@@ -133,15 +133,45 @@ void closeConnection(const QString& name)
     QSqlDatabase::removeDatabase(name);
 }
 
-bool migrate(QSqlDatabase db, Flavour f, QString* error)
+bool beginWrite(QSqlDatabase db, Flavour f, QString* error)
 {
-    QSqlQuery q(db);
-    if (!db.transaction()) {
+    if (f == Flavour::Postgres) {
+        if (db.transaction())
+            return true;
         *error = errorText(db);
         return false;
     }
-    auto failed = [&db]() {
+    QSqlQuery q(db);
+    return exec(q, QStringLiteral("BEGIN IMMEDIATE"), error);
+}
+
+bool commitWrite(QSqlDatabase db, Flavour f, QString* error)
+{
+    if (f == Flavour::Postgres) {
+        if (db.commit())
+            return true;
+        *error = errorText(db);
+        return false;
+    }
+    QSqlQuery q(db);
+    return exec(q, QStringLiteral("COMMIT"), error);
+}
+
+void rollbackWrite(QSqlDatabase db, Flavour f)
+{
+    if (f == Flavour::Postgres)
         db.rollback();
+    else
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+}
+
+bool migrate(QSqlDatabase db, Flavour f, QString* error)
+{
+    QSqlQuery q(db);
+    if (!beginWrite(db, f, error))
+        return false;
+    auto failed = [&db, f]() {
+        rollbackWrite(db, f);
         return false;
     };
     if (f == Flavour::Postgres) {
@@ -191,10 +221,9 @@ bool migrate(QSqlDatabase db, Flavour f, QString* error)
             return failed();
         }
     }
-    if (!db.commit()) {
-        *error = errorText(db);
+    q.finish();
+    if (!commitWrite(db, f, error))
         return failed();
-    }
     return true;
 }
 

@@ -25,6 +25,12 @@ bool openSqlite(const QString& name, const QString& path, QString* error);
 bool openPostgres(const QString& name, const HistoryConfig& cfg, QString* error);
 void closeConnection(const QString& name);
 
+// A writing transaction. SQLite's takes the write lock at once (BEGIN IMMEDIATE): two
+// connections that both read first and then write would otherwise refuse each other.
+bool beginWrite(QSqlDatabase db, Flavour f, QString* error);
+bool commitWrite(QSqlDatabase db, Flavour f, QString* error);
+void rollbackWrite(QSqlDatabase db, Flavour f);
+
 // Brings the database to kVersion inside one transaction. A database of a newer
 // version is refused and left as it is.
 bool migrate(QSqlDatabase db, Flavour f, QString* error);
