@@ -47,6 +47,15 @@ QString freshFile()
     return g_dir->filePath(QStringLiteral("h%1.sqlite").arg(++g_file));
 }
 
+// The recorder on a fresh local file (and the server when given).
+HistoryRecorder* recorderOn(HistoryConfig cfg = HistoryConfig())
+{
+    cfg.sqlitePath = freshFile();
+    HistoryRecorder* rec = HistoryRecorder::instance();
+    rec->configure(cfg);
+    return rec;
+}
+
 void BM_BuildEvent(benchmark::State& state)
 {
     int n = 0;
@@ -61,10 +70,7 @@ BENCHMARK(BM_BuildEvent)->Unit(benchmark::kMicrosecond);
 
 void BM_Record(benchmark::State& state)
 {
-    HistoryConfig cfg;
-    cfg.sqlitePath = freshFile();
-    HistoryRecorder* rec = HistoryRecorder::instance();
-    rec->configure(cfg);
+    HistoryRecorder* rec = recorderOn();
     int n = 0;
     for (auto _ : state) {
         rec->record(flashWrite(++n));
@@ -81,10 +87,7 @@ BENCHMARK(BM_Record)->Unit(benchmark::kMicrosecond);
 
 void BM_RecorderSqlite(benchmark::State& state)
 {
-    HistoryConfig cfg;
-    cfg.sqlitePath = freshFile();
-    HistoryRecorder* rec = HistoryRecorder::instance();
-    rec->configure(cfg);
+    HistoryRecorder* rec = recorderOn();
     for (auto _ : state) {
         for (int i = 0; i < kBatch; ++i)
             rec->record(flashWrite(i));
@@ -148,10 +151,7 @@ void BM_RecorderPostgres(benchmark::State& state)
         state.SkipWithError(qPrintable(g_serverError));
         return;
     }
-    HistoryConfig cfg = g_server->config();
-    cfg.sqlitePath = freshFile();
-    HistoryRecorder* rec = HistoryRecorder::instance();
-    rec->configure(cfg);
+    HistoryRecorder* rec = recorderOn(g_server->config());
     for (auto _ : state) {
         for (int i = 0; i < kBatch; ++i)
             rec->record(flashWrite(i));

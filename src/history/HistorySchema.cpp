@@ -133,28 +133,33 @@ void closeConnection(const QString& name)
     QSqlDatabase::removeDatabase(name);
 }
 
-bool beginWrite(QSqlDatabase db, Flavour f, QString* error)
+namespace {
+
+// The server's transaction calls, SQLite's own statements (QSqlDatabase::transaction
+// would say a deferred BEGIN).
+bool transactionStep(QSqlDatabase& db, Flavour f, bool (QSqlDatabase::*serverStep)(), const QString& sqliteSql,
+                     QString* error)
 {
     if (f == Flavour::Postgres) {
-        if (db.transaction())
+        if ((db.*serverStep)())
             return true;
         *error = errorText(db);
         return false;
     }
     QSqlQuery q(db);
-    return exec(q, QStringLiteral("BEGIN IMMEDIATE"), error);
+    return exec(q, sqliteSql, error);
+}
+
+} // namespace
+
+bool beginWrite(QSqlDatabase db, Flavour f, QString* error)
+{
+    return transactionStep(db, f, &QSqlDatabase::transaction, QStringLiteral("BEGIN IMMEDIATE"), error);
 }
 
 bool commitWrite(QSqlDatabase db, Flavour f, QString* error)
 {
-    if (f == Flavour::Postgres) {
-        if (db.commit())
-            return true;
-        *error = errorText(db);
-        return false;
-    }
-    QSqlQuery q(db);
-    return exec(q, QStringLiteral("COMMIT"), error);
+    return transactionStep(db, f, &QSqlDatabase::commit, QStringLiteral("COMMIT"), error);
 }
 
 void rollbackWrite(QSqlDatabase db, Flavour f)

@@ -66,7 +66,9 @@ HistoryTabWidget::HistoryTabWidget(QWidget* parent)
 
     auto* bar = new QHBoxLayout;
     bar->addWidget(m_pLabCore, 1);
-    bar->addWidget(new QLabel(QStringLiteral("类型："), this));
+    auto* kindCaption = new QLabel(QStringLiteral("类型："), this);
+    kindCaption->setObjectName("m_pLabHistoryKind");
+    bar->addWidget(kindCaption);
     bar->addWidget(m_pCbxKind);
     bar->addWidget(m_pBtnRefresh);
     bar->addWidget(m_pBtnExport);
