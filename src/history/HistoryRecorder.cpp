@@ -38,6 +38,8 @@ void shutdownRoutine()
 struct HistoryRecorder::Impl {
     HistoryRecorder* q = nullptr;
     mutable std::mutex mu;
+    // Taken before mu: the writer's commit and its tally against the outbox count.
+    std::mutex commitMu;
     std::condition_variable cvWrite;
     std::condition_variable cvForward;
     std::condition_variable cvDone;
@@ -55,8 +57,9 @@ struct HistoryRecorder::Impl {
     qint64 written = 0;
     qint64 forwarded = 0;
     qint64 dropped = 0;
-    qint64 outbox = 0;          // rows known to be in the outbox
-    bool recountOutbox = true;  // the file or the configuration changed
+    qint64 outbox = 0;          // rows in the outbox, never fewer than there are
+    qint64 outboxAdded = 0;     // rows the writer put there, ever
+    bool outboxDirty = true;    // the file, the configuration or the outbox changed
     bool localFailed = false;
     QString localError;
     quint64 localAttempts = 0;
@@ -64,6 +67,7 @@ struct HistoryRecorder::Impl {
     QString serverError;
     quint64 forwardAttempts = 0;
     bool forwardFailed = false;
+    bool forwarding = false;    // a try is under way: the outbox figure may be stale
     Clock::time_point nextWrite{};
     Clock::time_point nextForward{};
     bool stopping = false;
@@ -148,6 +152,8 @@ void HistoryRecorder::Impl::writerLoop()
                  HistorySchema::migrate(QSqlDatabase::database(kLocalConn, false), Flavour::Sqlite, &error);
             openPath = ok ? path : QString();
         }
+        // Held from the commit to the tally (see forwardLoop).
+        std::unique_lock<std::mutex> commit(commitMu);
         if (ok)
             ok = writeBatch(batch, c.hasServer(), &error);
         if (!ok) {
@@ -160,8 +166,11 @@ void HistoryRecorder::Impl::writerLoop()
         ++localAttempts;
         if (ok) {
             written += qint64(batch.size());
-            if (c.hasServer())
+            if (c.hasServer()) {
                 outbox += qint64(batch.size());
+                outboxAdded += qint64(batch.size());
+                outboxDirty = true;
+            }
             localFailed = false;
             localError.clear();
             cvForward.notify_all();
@@ -178,6 +187,7 @@ void HistoryRecorder::Impl::writerLoop()
             localError = QStringLiteral("%1: %2").arg(path, error);
             nextWrite = Clock::now() + std::chrono::milliseconds(c.retryMs);
         }
+        commit.unlock();
         cvDone.notify_all();
         lk.unlock();
         changed();
@@ -210,8 +220,8 @@ int HistoryRecorder::Impl::forwardBatch(QString* error)
     }
     sel.finish();
     if (events.empty()) {
-        // Rows without their event cannot be sent; the outbox is empty for us.
-        QSqlQuery(local).exec(QStringLiteral("DELETE FROM outbox"));
+        // Rows without their event cannot be sent (a file edited by hand): drop only those.
+        QSqlQuery(local).exec(QStringLiteral("DELETE FROM outbox WHERE uuid NOT IN (SELECT uuid FROM events)"));
         return 0;
     }
     if (!server.transaction()) {
@@ -254,9 +264,9 @@ void HistoryRecorder::Impl::forwardLoop()
     for (;;) {
         if (stopping)
             break;
-        const bool due = cfg.hasServer() && (outbox > 0 || recountOutbox) && Clock::now() >= nextForward;
-        if (!due) {
-            if (cfg.hasServer() && (outbox > 0 || recountOutbox))
+        const bool work = cfg.hasServer() && (outbox > 0 || outboxDirty);
+        if (!work || Clock::now() < nextForward) {
+            if (work)
                 cvForward.wait_until(lk, nextForward);
             else
                 cvForward.wait(lk);
@@ -264,8 +274,9 @@ void HistoryRecorder::Impl::forwardLoop()
         }
         const HistoryConfig c = cfg;
         const quint64 gen = configGen;
-        const bool recount = recountOutbox;
-        recountOutbox = false;
+        outboxDirty = false;
+        forwarding = true;
+        qint64 addedBefore = 0;
         lk.unlock();
 
         QString error;
@@ -279,44 +290,56 @@ void HistoryRecorder::Impl::forwardLoop()
                  HistorySchema::migrate(QSqlDatabase::database(kForwardLocalConn, false), Flavour::Sqlite, &error);
             localPath = ok ? path : QString();
         }
-        if (ok && (recount || localPath.isEmpty())) {
+        if (ok) {
+            // No commit between the count and the writer's tally: the outbox is what
+            // the file holds now plus what the writer adds from here on.
+            std::lock_guard<std::mutex> commit(commitMu);
+            {
+                std::lock_guard<std::mutex> tally(mu);
+                addedBefore = outboxAdded;
+            }
             QSqlQuery n(QSqlDatabase::database(kForwardLocalConn, false));
-            if (n.exec(QStringLiteral("SELECT count(*) FROM outbox")) && n.next())
+            ok = n.exec(QStringLiteral("SELECT count(*) FROM outbox")) && n.next();
+            if (ok)
                 counted = n.value(0).toLongLong();
+            else
+                error = HistorySchema::errorText(n);
         }
-        const bool anything = counted != 0;
-        if (ok && anything && (!serverOpen || serverGen != gen)) {
+        if (ok && counted > 0 && (!serverOpen || serverGen != gen)) {
             HistorySchema::closeConnection(kServerConn);
             ok = HistorySchema::openPostgres(kServerConn, c, &error) &&
                  HistorySchema::migrate(QSqlDatabase::database(kServerConn, false), Flavour::Postgres, &error);
             serverOpen = ok;
             serverGen = gen;
         }
-        if (ok && anything) {
+        if (ok && counted > 0) {
             sent = forwardBatch(&error);
             ok = sent >= 0;
         }
         if (!ok) {
             HistorySchema::closeConnection(kServerConn);
             serverOpen = false;
+            if (localPath.isEmpty() || counted < 0) {
+                HistorySchema::closeConnection(kForwardLocalConn);
+                localPath.clear();
+            }
         }
 
         lk.lock();
+        forwarding = false;
         ++forwardAttempts;
-        if (counted >= 0)
-            outbox = counted;
         if (ok) {
-            outbox = sent == 0 ? 0 : std::max<qint64>(0, outbox - sent);
+            outbox = std::max<qint64>(0, counted - sent) + (outboxAdded - addedBefore);
             forwarded += sent;
             serverError.clear();
             forwardFailed = false;
         } else {
+            if (counted >= 0)
+                outbox = counted + (outboxAdded - addedBefore);
             serverError = error;
             forwardFailed = true;
-            recountOutbox = recountOutbox || localPath.isEmpty();
+            outboxDirty = true; // tried again after the pause
             nextForward = Clock::now() + std::chrono::milliseconds(c.retryMs);
-            if (outbox == 0)
-                outbox = 1; // unknown: try again after the pause
         }
         cvDone.notify_all();
         lk.unlock();
@@ -362,7 +385,7 @@ void HistoryRecorder::configure(const HistoryConfig& cfg)
         d->cfg = cfg;
         d->applyNames();
         ++d->configGen;
-        d->recountOutbox = true;
+        d->outboxDirty = true;
         d->localFailed = false;
         d->forwardFailed = false;
         d->serverError.clear();
@@ -468,12 +491,13 @@ int HistoryRecorder::syncNow(int timeoutMs, QString* error)
         return -1;
     }
     const qint64 before = d->forwarded;
-    d->recountOutbox = true;
+    d->outboxDirty = true;
     d->nextForward = Clock::now();
     const quint64 attempts = d->forwardAttempts;
     d->cvForward.notify_all();
     const bool done = d->cvDone.wait_until(lk, end, [&] {
-        const bool empty = d->queue.empty() && d->inflight == 0 && d->outbox == 0 && !d->recountOutbox;
+        const bool empty = d->queue.empty() && d->inflight == 0 && d->outbox == 0 && !d->outboxDirty &&
+                           !d->forwarding;
         return (empty && d->forwardAttempts != attempts) ||
                (d->forwardFailed && d->forwardAttempts != attempts) || (d->localFailed && d->queue.size() > 0) ||
                d->down;

@@ -151,6 +151,8 @@ void HistoryTabWidget::showEvents(const QList<HistoryEvent>& events, const QStri
                                 e.operatorName, historyDetailsText(e.details)};
         for (int col = 0; col < cells.size(); ++col) {
             auto* item = new QTableWidgetItem(cells[col]);
+            if (col == 5)
+                item->setToolTip(QString(cells[col]).replace(QLatin1Char(' '), QLatin1Char('\n')));
             if (col == 2 && !e.ok)
                 item->setForeground(QColor(0xd0, 0x10, 0x10));
             m_pTabEvents->setItem(row, col, item);
