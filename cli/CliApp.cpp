@@ -55,6 +55,7 @@ const CommandTable& commands()
         addCaptureCommands(t);
         addSensorConfigCommands(t);
         addNoShutterCommands(t);
+        addHistoryCommands(t);
         return t;
     }();
     return table;
@@ -135,6 +136,11 @@ int parseOptions(const std::vector<std::string>& args, Options& o, std::ostream&
                 return ExitUsage;
             }
             o.pacing = pacing;
+        } else if (a == "--db") {
+            const std::string* v = need("--db");
+            if (!v)
+                return ExitUsage;
+            o.db = *v;
         } else if (a == "--trace") {
             o.trace = true;
         } else if (a == "--help" || a == "-h") {
@@ -193,7 +199,7 @@ bool parseNumber(const std::string& text, unsigned long long max, unsigned long 
 std::string usage()
 {
     std::string u = "irbench-cli [--serial PATH [--baud N] | --net HOST[:PORT] [--user U] [--password P] [--channel N]]\n"
-                    "            [--poll-ms N] [--pacing fixed|reply] [--trace] COMMAND ARGS\n"
+                    "            [--poll-ms N] [--pacing fixed|reply] [--trace] [--db sqlite:PATH|postgresql://U@H:P/DB] COMMAND ARGS\n"
                     "  help (或 --help, -h)              显示本说明\n";
     for (const auto& entry : commands()) {
         std::string syn = entry.second.synopsis;
@@ -203,6 +209,8 @@ std::string usage()
     u += "数字可写十进制或 0x 十六进制。默认网络 127.0.0.1:8000, 用户 admin, 密码 admin, 通道 1;\n"
          "串口默认 115200 波特; --poll-ms 默认 200。\n"
          "--pacing fixed: 每次读取前等待一个轮询间隔 (默认); reply: 应答一到即返回, 超时与 fixed 相同。\n"
+         "--db: 历史记录数据库 (默认 设置 > 数据库…, 未设置时为 <数据目录>/info/irbench.sqlite);\n"
+         "服务器密码取自环境变量 IRBENCH_DB_PASSWORD 或 ~/.pgpass。\n"
          "退出码: 0 成功, 1 机芯拒绝或无应答, 2 用法错误, 3 无法连接。\n"
          "输出文件无法写入也为 1; 输入文件不可用 (不存在、为空、是文件夹或长度不对) 为 2, 在连接机芯之前检查。\n";
     return u;
@@ -229,6 +237,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         usageError(c, std::string("参数个数不对: ") + it->second.synopsis);
         return ExitUsage;
     }
+    if (!configureHistory(c))
+        return ExitUsage;
     if (!it->second.prepare(c, &action))
         return c.refusal;
 
@@ -250,8 +260,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                          Qt::DirectConnection);
     }
 
-    if (!it->second.needsLink)
-        return action(c);
+    if (!it->second.needsLink) {
+        const int rc = action(c);
+        finishHistory(c);
+        return rc;
+    }
 
     std::unique_ptr<CComConnect> com;
     std::unique_ptr<CNetConnect> net;
@@ -280,8 +293,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         CDevice::SetConnect(net.get());
     }
 
+    setHistoryLink(c.opt);
     const int rc = action(c);
     closeCurrentLink();
+    finishHistory(c);
     return rc;
 }
 

@@ -31,6 +31,7 @@ struct Options {
     double pollMs = 200;
     DataExchange::Pacing pacing = DataExchange::Pacing::Fixed;
     bool trace = false;
+    std::string db;       // --db sqlite:PATH | postgresql://USER@HOST:PORT/DB
     std::string command;
     std::vector<std::string> args;
 };
@@ -66,6 +67,13 @@ void addCalibrationCommands(CommandTable& table);
 void addCaptureCommands(CommandTable& table);
 void addSensorConfigCommands(CommandTable& table);
 void addNoShutterCommands(CommandTable& table);
+void addHistoryCommands(CommandTable& table);
+
+// The history recorder for this run: --db, else the settings file; false on a bad --db.
+bool configureHistory(Context& c);
+void setHistoryLink(const Options& o);
+// Waits for the run's events to reach the local file (and briefly the server).
+void finishHistory(Context& c);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);

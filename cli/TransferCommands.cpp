@@ -2,6 +2,8 @@
 #include "CliCommand.h"
 #include "CliTransferContext.h"
 
+#include "HistoryRecorder.h"
+
 #include "FileTransfer.h"
 #include "ModuleInteract.h"
 #include "UpgradeWriter.h"
@@ -141,8 +143,14 @@ bool prepWriteFile(Context& c, Action* act)
             c.err << "写入 " << percent << "%\n";
             c.err.flush();
         };
+        options.recordLater = verify != 0; // the event waits for the read-back's verdict
+        options.what = QFileInfo(path).fileName();
         FileSource source(path);
         const UpgradeResult r = writeUpgrade(silent, uint32_t(addr), source, options);
+        if (!r.ok || r.code == ModuleInteract::ErrExit) {
+            if (options.recordLater)
+                HistoryRecorder::instance()->record(r.history);
+        }
         if (!r.ok) {
             c.err << "写入失败: " << ModuleInteract::errorText(r.code).toStdString() << "\n";
             return int(ExitDevice);
@@ -157,10 +165,13 @@ bool prepWriteFile(Context& c, Action* act)
         CliTransferContext ctx(c.err, "读回");
         QByteArray back;
         if (!readBackToMemory(ctx, verify, &back)) {
+            recordVerifiedWrite(r.history, verify, false);
             c.err << "校验失败: 数据读回失败\n";
             return int(ExitDevice);
         }
-        return compareReadBack(c, path, back);
+        const int rc = compareReadBack(c, path, back);
+        recordVerifiedWrite(r.history, verify, rc == int(ExitOk));
+        return rc;
     };
     return true;
 }

@@ -9,6 +9,7 @@ pkgs=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk
   qt6-translations-l10n
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -4,6 +4,7 @@
 #include "CComConnect.h"
 #include "CDevice.h"
 #include "LinkClosing.h"
+#include "HistoryActions.h"
 #include "PacingAction.h"
 #include "CNetConnect.h"
 #include "CameraInfoDataManager.h"
@@ -188,6 +189,7 @@ bool IrBenchDlg::SetupUI()
     stripLayout->addWidget(m_pLabConnect);
     stripLayout->addSpacing(16);
     stripLayout->addWidget(pacing);
+    addHistoryActions(m_pMenuSetting, stripLayout);
     stripLayout->addStretch(1);
     stripLayout->addWidget(m_pLabRunStatus);
     stripLayout->addWidget(m_pPrgRun);

@@ -1,6 +1,10 @@
 #include "CalibrationSequences.h"
 
+#include "HistoryRecorder.h"
+#include "NotingContext.h"
+
 #include "CalibrationTree.h"
+#include "CameraInfoDataManager.h"
 
 #include "CComonFun.h"
 #include "CFindFrame.h"
@@ -87,7 +91,36 @@ bool writeCapturedFrames(const CFindFrame* frames, const QString& dir, FrameWrit
     return r.failed.isEmpty();
 }
 
+namespace {
+bool captureSteps(TransferContext& ctx, CFindFrame* frames, int count, const QString& dir, FrameWriteResult* result);
+} // namespace
+
 bool captureRunToDir(TransferContext& ctx, CFindFrame* frames, int count, const QString& dir, FrameWriteResult* result)
+{
+    HistoryEvent e(HistoryKind::Capture);
+    NotingContext noting(ctx);
+    FrameWriteResult local;
+    FrameWriteResult& r = result ? *result : local;
+    const bool ok = captureSteps(noting, frames, count, dir, &r);
+    CameraInfoDataManager* mgr = CameraInfoDataManager::instance();
+    e.details["frames"] = r.written;
+    e.details["requested"] = count;
+    e.details["folder"] = QDir(dir).dirName();
+    e.details["fpa_temperature"] = double(mgr->frameAddInfo().tFPA);
+    int mean = 0;
+    if (newestFrameMean(frames, mgr->frameSize(), &mean))
+        e.details["scene_mean"] = mean;
+    if (ok)
+        e.succeed();
+    else
+        e.fail(1, noting.last, QStringLiteral("capture"));
+    HistoryRecorder::instance()->record(std::move(e));
+    return ok;
+}
+
+namespace {
+
+bool captureSteps(TransferContext& ctx, CFindFrame* frames, int count, const QString& dir, FrameWriteResult* result)
 {
     FrameWriteResult local;
     FrameWriteResult& r = result ? *result : local;
@@ -116,6 +149,8 @@ bool captureRunToDir(TransferContext& ctx, CFindFrame* frames, int count, const 
     return false;
 }
 
+} // namespace
+
 bool newestFrameMean(const CFindFrame* frames, const QSize& coreSize, int* mean)
 {
     if (!frames || !mean || coreSize.isEmpty())
@@ -133,11 +168,45 @@ bool newestFrameMean(const CFindFrame* frames, const QSize& coreSize, int* mean)
     return true;
 }
 
+namespace {
+
+bool gainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc, GainFailure& why);
+
+} // namespace
+
 bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc, GainFailure* failure)
 {
     GainFailure local = GainFailure::Other;
     GainFailure& why = failure ? *failure : local;
     why = GainFailure::Other;
+    HistoryEvent e(HistoryKind::GainTable);
+    NotingContext noting(ctx);
+    CTwoPointNuc result;
+    const bool ok = gainCorrection(noting, job, &result, why);
+    QJsonObject& d = e.details;
+    d["file"] = QFileInfo(job.gainPath).fileName();
+    d["frames"] = job.count;
+    d["size"] = QStringLiteral("%1x%2").arg(job.width).arg(job.height);
+    d["mean_low"] = result.Mean(CTwoPointNuc::LowSet);
+    d["mean_high"] = result.Mean(CTwoPointNuc::HighSet);
+    if (ok) {
+        const std::vector<uint8_t> bytes = result.GainFileBytes();
+        d["sha256"] = sha256Hex(QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+        d["bytes"] = double(bytes.size());
+        e.succeed();
+    } else {
+        e.fail(1, noting.last, QStringLiteral("gain"));
+    }
+    HistoryRecorder::instance()->record(std::move(e));
+    if (ok && nuc)
+        *nuc = std::move(result);
+    return ok;
+}
+
+namespace {
+
+bool gainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* nuc, GainFailure& why)
+{
     if (job.width <= 0 || job.height <= 0) {
         ctx.message(kTitle, QStringLiteral("请先采集低温点和高温点!"));
         why = GainFailure::Captures;
@@ -188,6 +257,8 @@ bool runGainCorrection(TransferContext& ctx, const GainJob& job, CTwoPointNuc* n
     return true;
 }
 
+} // namespace
+
 CoreWaitResult waitCoreCompletion(TransferContext& ctx, double limitMs)
 {
     QElapsedTimer clock;
@@ -220,6 +291,26 @@ CoreWaitResult runCoreCommand(TransferContext& ctx, int reg, int value, double l
     return waitCoreCompletion(ctx, limitMs);
 }
 
+void recordPixelTable(const QString& detector, const QByteArray& records, int width, int height,
+                      const QString& path, const QString& failure, int brightThreshold, int darkThreshold)
+{
+    HistoryEvent e(HistoryKind::PixelTable);
+    e.details["detector"] = detector;
+    e.details["count"] = int(records.size() / CPixelDetector::kRecordBytes);
+    e.details["sha256"] = sha256Hex(records);
+    e.details["size"] = QStringLiteral("%1x%2").arg(width).arg(height);
+    e.details["file"] = QFileInfo(path).fileName();
+    if (brightThreshold >= 0)
+        e.details["bright_threshold"] = brightThreshold;
+    if (darkThreshold >= 0)
+        e.details["dark_threshold"] = darkThreshold;
+    if (failure.isEmpty())
+        e.succeed();
+    else
+        e.fail(1, failure, QStringLiteral("save"));
+    HistoryRecorder::instance()->record(std::move(e));
+}
+
 GainTableResult writeGainPixelTable(const uint16_t* gains, int width, int height, const QString& path, int* badCount)
 {
     if (badCount)
@@ -233,8 +324,11 @@ GainTableResult writeGainPixelTable(const uint16_t* gains, int width, int height
     if (!CPixelDetector::MapFromGains(gains, width, height, &map)
         || !CPixelDetector::EncodeMap(map.data(), width, height, &records))
         return GainTableResult::UnsupportedSize;
-    if (!makeParent(path)
-        || !CComonFun::writeFile(path, reinterpret_cast<const char*>(records.data()), qint64(records.size())))
+    const QByteArray bytes(reinterpret_cast<const char*>(records.data()), qsizetype(records.size()));
+    const bool written = makeParent(path) && CComonFun::writeFile(path, bytes.constData(), bytes.size());
+    recordPixelTable(QStringLiteral("gain_limits"), bytes, width, height, path,
+                     written ? QString() : QStringLiteral("写入文件失败"));
+    if (!written)
         return GainTableResult::WriteFailed;
     if (badCount)
         *badCount = int(records.size() / CPixelDetector::kRecordBytes);

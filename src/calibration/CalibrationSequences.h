@@ -3,6 +3,7 @@
 #include "CoreCommands.h"
 #include "TransferContext.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -84,3 +85,10 @@ CoreWaitResult runCoreCommand(TransferContext& ctx, int reg, int value, double l
 enum class GainTableResult { Written, NoGains, UnsupportedSize, WriteFailed };
 GainTableResult writeGainPixelTable(const uint16_t* gains, int width, int height, const QString& path,
                                     int* badCount);
+
+// The history event of a bad-pixel table made on this bench: its records' count and
+// SHA-256, the detector that found them and its thresholds (-1: none); a non-empty
+// `failure` says why it was not saved.
+void recordPixelTable(const QString& detector, const QByteArray& records, int width, int height,
+                      const QString& path, const QString& failure = QString(), int brightThreshold = -1,
+                      int darkThreshold = -1);

@@ -39,6 +39,7 @@ GainWriteResult writeGainTableToCore(TransferContext& ctx, int tecIndex, const Q
     options.texts.open = QStringLiteral("增益文件 %1 无法打开").arg(name);
     options.texts.empty = QStringLiteral("增益文件 %1 为空，请重新一键校正").arg(name);
     options.texts.size = QStringLiteral("发送文件大小失败");
+    options.what = QStringLiteral("gain_table ") + name;
     FileSource source(kPath);
     const UpgradeResult r = writeUpgrade(ctx, gainTableAddress(tecIndex), source, options);
     if (r.ok)
@@ -60,6 +61,7 @@ bool writePixelTableToCore(TransferContext& ctx, const QString& tablePath)
     options.reload = true;
     options.texts.open = QString(); // nothing to send: the sequence ends silently
     options.texts.size = QStringLiteral("发送文件大小失败");
+    options.what = QStringLiteral("pixel_table ") + info.fileName();
     FileSource source(tablePath);
     if (!writeUpgrade(ctx, kPixelTableAddress, source, options).ok)
         return false;
@@ -72,6 +74,7 @@ bool resetCorePixelTable(TransferContext& ctx)
     UpgradeOptions options;
     options.reload = true;
     options.texts.block = QStringLiteral("重置坏点表失败");
+    options.what = QStringLiteral("pixel_table reset");
     MemorySource source(fixedPixelRecord());
     if (!writeUpgrade(ctx, kPixelTableAddress, source, options).ok)
         return false;

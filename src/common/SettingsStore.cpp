@@ -220,4 +220,33 @@ bool writePacing(const QString& pacing)
     return writeKeys([pacing](QSettings& s) { s.setValue("Pacing", pacing); });
 }
 
+bool readHistorySettings(HistorySettings* h)
+{
+    return readKeys([h](QSettings& s) {
+        if (!h)
+            return;
+        h->station = text(s, "Station");
+        h->operatorName = text(s, "Operator");
+        h->dbHost = text(s, "DbHost").trimmed();
+        const int port = integer(s, "DbPort");
+        h->dbPort = port > 0 && port < 65536 ? port : 5432;
+        h->dbName = text(s, "DbName");
+        h->dbUser = text(s, "DbUser");
+        h->dbPassword = text(s, "DbPwd");
+    });
+}
+
+bool writeHistorySettings(const HistorySettings& h)
+{
+    return writeKeys([&h](QSettings& s) {
+        s.setValue("Station", h.station);
+        s.setValue("Operator", h.operatorName);
+        s.setValue("DbHost", h.dbHost);
+        s.setValue("DbPort", QString::number(h.dbPort));
+        s.setValue("DbName", h.dbName);
+        s.setValue("DbUser", h.dbUser);
+        s.setValue("DbPwd", h.dbPassword);
+    });
+}
+
 } // namespace SettingsStore

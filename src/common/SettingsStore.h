@@ -50,4 +50,18 @@ bool writeSampFreq(int nCount);
 bool readPacing(QString* pacing);
 bool writePacing(const QString& pacing);
 
+// The history database ("设置 > 数据库…"): station and operator names and the shared
+// server; no host means the bench's own SQLite file only.
+struct HistorySettings {
+    QString station;      // "Station"; empty: the host name
+    QString operatorName; // "Operator" (操作员); empty: the login name
+    QString dbHost;       // "DbHost"
+    int dbPort = 5432;    // "DbPort"
+    QString dbName;       // "DbName"
+    QString dbUser;       // "DbUser"
+    QString dbPassword;   // "DbPwd", owner-only file like the camera password
+};
+bool readHistorySettings(HistorySettings* h);
+bool writeHistorySettings(const HistorySettings& h);
+
 } // namespace SettingsStore

@@ -1,5 +1,8 @@
 #include "SensorConfig.h"
 
+#include "HistoryRecorder.h"
+#include "NotingContext.h"
+
 #include "CFramePacker.h"
 #include "DataExchange.h"
 #include "ModuleInteract.h"
@@ -415,7 +418,31 @@ QByteArray payload(const Request& r)
     return hexBytes(t);
 }
 
+namespace {
+bool writeSteps(TransferContext& ctx, const Request& r);
+} // namespace
+
 bool write(TransferContext& ctx, const Request& r)
+{
+    HistoryEvent e(HistoryKind::DetectorConfig);
+    NotingContext noting(ctx);
+    const bool ok = writeSteps(noting, r);
+    e.details["vendor"] = vendorName(r.vendor);
+    e.details["item"] = itemName(r.item);
+    e.details["value"] = cleaned(r);
+    if (r.vendor == Vendor::IRAY)
+        e.details["area"] = r.area;
+    if (ok)
+        e.succeed();
+    else
+        e.fail(1, noting.last, QStringLiteral("detector_config"));
+    HistoryRecorder::instance()->record(std::move(e));
+    return ok;
+}
+
+namespace {
+
+bool writeSteps(TransferContext& ctx, const Request& r)
 {
     const QString refusal = validate(r);
     if (!refusal.isEmpty()) {
@@ -473,6 +500,8 @@ bool write(TransferContext& ctx, const Request& r)
         return writeIdentity(ctx, r);
     }
 }
+
+} // namespace
 
 bool runNtcc()
 {

@@ -1,4 +1,5 @@
 #include "CameraInfoDataManager.h"
+#include "HistoryRecorder.h"
 
 #include "CComonFun.h"
 #include "CameraInfoDataManager_p.h"
@@ -172,6 +173,8 @@ void CameraInfoDataManager::setConnectionValues(const QString& ip, const QString
     d->user = user;
     d->password = password;
     d->port = port;
+    // The history names the camera each event went through.
+    HistoryRecorder::instance()->setLink(QStringLiteral("%1:%2").arg(ip).arg(port));
 }
 
 void CameraInfoDataManager::setDeviceForm(int index)
@@ -214,4 +217,5 @@ void CameraInfoDataManager::onDisconnectCameraInfoManagerPostEvent()
     QMutexLocker lock(&m_infoLock);
     ++d->generation;
     d->resetIdentification();
+    HistoryRecorder::instance()->clearCore();
 }

@@ -3,6 +3,7 @@
 #include "CModuleInfoDecoder.h"
 #include "CameraInfoDataManager.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,7 @@ struct CameraInfoDataManager::Data {
     quint64 generation = 0;
 
     FrameAddInfo frame;
+    QDateTime identifyStarted; // UTC, for the history
 
     // One threaded identification per core at a time (under m_infoLock). An
     // identification of a forgotten core may still be finishing while the next core's

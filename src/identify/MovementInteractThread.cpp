@@ -3,8 +3,10 @@
 #include "CameraInfoDataManager.h"
 #include "CameraInfoDataManager_p.h"
 #include "DataExchange.h"
+#include "HistoryRecorder.h"
 #include "Pace.h"
 
+#include <QJsonArray>
 #include <QMutexLocker>
 #include <QThreadPool>
 
@@ -80,6 +82,7 @@ quint64 MovementInteractThread::stageOne(CameraInfoDataManager* pManager)
         pManager->d->identified = true;
         pManager->d->readError = 0;
         pManager->d->readErrorText.clear();
+        pManager->d->identifyStarted = QDateTime::currentDateTimeUtc();
         gen = pManager->d->generation;
         form = pManager->d->deviceForm;
     }
@@ -235,8 +238,38 @@ void MovementInteractThread::stageTwo(CameraInfoDataManager* pManager, quint64 n
     finishStageTwo(pManager, nGeneration);
 }
 
+void MovementInteractThread::recordIdentification(CameraInfoDataManager* pManager, quint64 nGeneration)
+{
+    HistoryEvent e(HistoryKind::Identify);
+    {
+        QMutexLocker lock(&pManager->m_infoLock);
+        const CameraInfoDataManager::Data& d = *pManager->d;
+        if (d.generation != nGeneration)
+            return; // the core was forgotten meanwhile
+        if (d.identifyStarted.isValid())
+            e.started = d.identifyStarted;
+        e.sensorId = d.sensorId;
+        e.serial = d.serialNumber;
+        e.details["module_info"] = d.fields.moduleInfo;
+        e.details["versions"] = QJsonArray::fromStringList(d.versions);
+        e.details["sensor_type"] = d.fields.sensorTypeCode;
+        e.details["core_class"] = d.fields.coreClass;
+        const QSize size = CModuleInfoDecoder::frameSizeOf(d.fields.resolutionIndex);
+        e.details["frame_size"] = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        e.details["device_form"] = d.deviceForm;
+        if (d.readError)
+            e.fail(d.readError, d.readErrorText, QStringLiteral("identify"));
+        else
+            e.succeed();
+    }
+    // Later events of this core carry its names.
+    HistoryRecorder::instance()->setCore(e.sensorId, e.serial);
+    HistoryRecorder::instance()->record(std::move(e));
+}
+
 void MovementInteractThread::finishStageTwo(CameraInfoDataManager* pManager, quint64 nGeneration)
 {
+    recordIdentification(pManager, nGeneration);
     {
         QMutexLocker lock(&pManager->m_infoLock);
         // A newer identification has taken over: its own end will be signalled.

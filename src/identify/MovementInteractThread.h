@@ -24,6 +24,7 @@ protected:
 private:
     static void readModuleInfo(CameraInfoDataManager* pManager, quint64 nGeneration, int nForm);
     static void readSensorId(CameraInfoDataManager* pManager, quint64 nGeneration, int nSensorType);
+    static void recordIdentification(CameraInfoDataManager* pManager, quint64 nGeneration);
     static void finishStageTwo(CameraInfoDataManager* pManager, quint64 nGeneration);
 
     CameraInfoDataManager* m_pManager;

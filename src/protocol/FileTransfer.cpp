@@ -7,7 +7,11 @@
 #include "DataExchange.h"
 #include "ModuleInteract.h"
 #include "UpgradeWriter.h"
+#include "HistoryRecorder.h"
+#include "NotingContext.h"
 #include "Pace.h"
+
+#include <QCryptographicHash>
 
 #include <QFile>
 #include <QFileInfo>
@@ -177,19 +181,70 @@ bool readBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVarian
     return endRead(ctx, sink);
 }
 
+// Hashes what the read hands to its sink.
+class HashingSink : public ReadSink {
+public:
+    explicit HashingSink(ReadSink& inner) : m_inner(inner) {}
+    bool open() override
+    {
+        m_hash.reset();
+        m_bytes = 0;
+        return m_inner.open();
+    }
+    bool append(const char* data, int len) override
+    {
+        m_hash.addData(QByteArrayView(data, len));
+        m_bytes += len;
+        return m_inner.append(data, len);
+    }
+    bool finish() override { return m_inner.finish(); }
+    void discard() override { m_inner.discard(); }
+    QString sha256() const { return QString::fromLatin1(m_hash.result().toHex()); }
+    qint64 bytes() const { return m_bytes; }
+
+private:
+    ReadSink& m_inner;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    qint64 m_bytes = 0;
+};
+
+// The read, and its history event: selector, size and SHA-256 of what arrived.
+bool recordedReadBack(TransferContext& ctx, int selector, ReadSink& sink, ReadBackVariant variant,
+                      EmptySetPolicy empty, const QString& target)
+{
+    HistoryEvent e(HistoryKind::ReadBack);
+    NotingContext noting(ctx);
+    HashingSink hashing(sink);
+    const bool ok = readBack(noting, selector, hashing, variant, empty);
+    e.details["selector"] = selector;
+    e.details["size"] = double(hashing.bytes());
+    e.details["sha256"] = hashing.sha256();
+    e.details["target"] = target;
+    if (ok)
+        e.succeed();
+    else if (ctx.cancelled())
+        e.fail(-1, QStringLiteral("已取消"), QStringLiteral("cancelled"));
+    else
+        e.fail(1, noting.last, QStringLiteral("read_back"));
+    HistoryRecorder::instance()->record(std::move(e));
+    return ok;
+}
+
 } // namespace
 
 bool writeFileToCore(TransferContext& ctx, uint32_t address, const QString& path)
 {
     FileSource source(path);
-    return writeUpgrade(ctx, address, source).ok;
+    UpgradeOptions options;
+    options.what = QFileInfo(path).fileName();
+    return writeUpgrade(ctx, address, source, options).ok;
 }
 
 bool readBackToFile(TransferContext& ctx, int selector, const QString& path, ReadBackVariant variant,
                     EmptySetPolicy empty)
 {
     FileSink sink(path);
-    return readBack(ctx, selector, sink, variant, empty);
+    return recordedReadBack(ctx, selector, sink, variant, empty, QFileInfo(path).fileName());
 }
 
 bool readBackToMemory(TransferContext& ctx, int selector, QByteArray* out, ReadBackVariant variant)
@@ -197,7 +252,7 @@ bool readBackToMemory(TransferContext& ctx, int selector, QByteArray* out, ReadB
     if (!out)
         return false;
     MemorySink sink(out);
-    return readBack(ctx, selector, sink, variant);
+    return recordedReadBack(ctx, selector, sink, variant, EmptySetPolicy::Refuse, QStringLiteral("memory"));
 }
 
 bool runOccCorrection(TransferContext& ctx, int n)

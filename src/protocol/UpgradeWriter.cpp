@@ -5,9 +5,14 @@
 #include "CFramePacker.h"
 #include "CoreCommands.h"
 #include "DataExchange.h"
+#include "HistoryRecorder.h"
 #include "ModuleInteract.h"
 #include "Pace.h"
 #include "RemainingTime.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +62,8 @@ public:
     }
 
     UpgradeResult write(uint32_t address, UpgradeSource& source);
+    QString sha256() const { return QString::fromLatin1(m_hash.result().toHex()); }
+    qint64 bytesSent() const { return m_bytesSent; }
 
 private:
     void done(UpgradeStep step)
@@ -113,6 +120,9 @@ private:
     const UpgradeOptions& m_opt;
     UpgradeResult m_result;
     int m_lastPercent = -1;
+    // Of the first area's bytes as they went out (the further areas get the same).
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    qint64 m_bytesSent = 0;
 };
 
 UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
@@ -197,6 +207,10 @@ UpgradeResult Run::write(uint32_t address, UpgradeSource& source)
                 return fail(UpgradeStep::Block, ModuleInteract::ErrSource, t.read);
             if (!dx->writeBlock(kCmdData, buf, int(std::max<qint64>(n, 0))))
                 return fail(UpgradeStep::Block, ModuleInteract::ErrBlock, t.block);
+            if (area == 0 && n > 0) {
+                m_hash.addData(QByteArrayView(buf, n));
+                m_bytesSent += n;
+            }
             done(UpgradeStep::Block);
             ++sent;
             advance();
@@ -286,8 +300,70 @@ qint64 FileSource::read(char* buf, qint64 max)
 UpgradeResult writeUpgrade(TransferContext& ctx, uint32_t address, UpgradeSource& source,
                            const UpgradeOptions& options)
 {
+    HistoryEvent e(HistoryKind::FlashWrite);
+    QElapsedTimer clock;
+    clock.start();
     Run run(ctx, options);
-    return run.write(address, source);
+    UpgradeResult r = run.write(address, source);
+
+    QJsonObject& d = e.details;
+    d["address"] = hexAddress(address);
+    if (!options.moreAddresses.empty()) {
+        QJsonArray more;
+        for (uint32_t a : options.moreAddresses)
+            more.append(hexAddress(a));
+        d["more_addresses"] = more;
+    }
+    if (!options.what.isEmpty())
+        d["what"] = options.what;
+    d["size"] = double(std::max<qint64>(source.size(), 0));
+    d["bytes_sent"] = double(run.bytesSent());
+    d["sha256"] = run.sha256();
+    d["pacing"] = DataExchange::pacingName(DataExchange::pacing());
+    d["poll_ms"] = DataExchange::pollIntervalMs();
+    d["reload"] = options.reload;
+    d["duration_ms"] = double(clock.elapsed());
+    d["verified"] = QJsonValue::Null;
+    if (r.ok && r.code == ModuleInteract::ErrExit)
+        d["exit_failed"] = true;
+    if (r.ok)
+        e.succeed();
+    else if (r.cancelled)
+        e.fail(-1, QStringLiteral("已取消"), QStringLiteral("cancelled"));
+    else
+        e.fail(r.code, ModuleInteract::errorText(r.code), upgradeStepName(r.failedStep));
+    r.history = e;
+    if (!options.recordLater)
+        HistoryRecorder::instance()->record(std::move(e));
+    return r;
+}
+
+void recordVerifiedWrite(HistoryEvent e, int selector, bool verified)
+{
+    e.details["verified"] = verified;
+    e.details["verify_selector"] = selector;
+    if (e.ok && !verified)
+        e.fail(ModuleInteract::ErrBlock, QStringLiteral("读回校验不一致"), QStringLiteral("verify"));
+    HistoryRecorder::instance()->record(std::move(e));
+}
+
+QString upgradeStepName(UpgradeStep step)
+{
+    switch (step) {
+    case UpgradeStep::None: return QString();
+    case UpgradeStep::Open: return QStringLiteral("open");
+    case UpgradeStep::Empty: return QStringLiteral("empty");
+    case UpgradeStep::TooLarge: return QStringLiteral("too_large");
+    case UpgradeStep::Enter: return QStringLiteral("enter");
+    case UpgradeStep::Confirm: return QStringLiteral("confirm");
+    case UpgradeStep::Address: return QStringLiteral("address");
+    case UpgradeStep::Size: return QStringLiteral("size");
+    case UpgradeStep::Block: return QStringLiteral("block");
+    case UpgradeStep::End: return QStringLiteral("end");
+    case UpgradeStep::Reload: return QStringLiteral("reload");
+    case UpgradeStep::Exit: return QStringLiteral("exit");
+    }
+    return QString();
 }
 
 int enterUpgradeSteps()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HistoryEvent.h"
 #include "TransferContext.h"
 
 #include <QByteArray>
@@ -112,6 +113,11 @@ struct UpgradeOptions {
     std::function<void(int percent)> progress;
     // Each step as the core acknowledges it.
     std::function<void(UpgradeStep)> stepDone;
+    // The history event of the write is left in the result for the caller, who reads
+    // it back and records it with recordVerifiedWrite (otherwise recorded at once).
+    bool recordLater = false;
+    // What the history calls the data ("gain_table K1", "pixel_table", a file name).
+    QString what;
 };
 
 struct UpgradeResult {
@@ -121,10 +127,18 @@ struct UpgradeResult {
     // ModuleInteract's code of the failure (0 none; a failing exit after a failure
     // turns it into the exit's code). Set on success too when the exit failed.
     int code = 0;
+    // Address, size, SHA-256 of the bytes sent, pacing, duration, failing step.
+    HistoryEvent history;
 };
 
 UpgradeResult writeUpgrade(TransferContext& ctx, uint32_t address, UpgradeSource& source,
                            const UpgradeOptions& options = UpgradeOptions());
+
+// Records a write's event with the read-back's verdict: a mismatch fails it at the
+// step "verify".
+void recordVerifiedWrite(HistoryEvent event, int selector, bool verified);
+// "enter", "block", ...: the step's name in the history.
+QString upgradeStepName(UpgradeStep step);
 
 // The enter and exit steps on their own, for the read-back, which is the mirror
 // sequence. enterUpgradeSteps gives 0, or ModuleInteract's code of the failing step.

@@ -1,5 +1,7 @@
 #include "StatusPageWidget.h"
 
+#include "HistoryTabWidget.h"
+
 #include "CComonFun.h"
 #include "CModuleRecord.h"
 #include "CameraInfoDataManager.h"
@@ -15,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -144,9 +147,17 @@ void StatusPageWidget::Ui::setupUi(StatusPageWidget* w)
     buttons->addWidget(m_pBtnGetChk, 1, 0);
     buttons->addWidget(m_pBtnShowStatus, 1, 1);
     right->addLayout(buttons);
-    auto* top = new QHBoxLayout(w);
+    auto* tabs = new QTabWidget(w);
+    tabs->setObjectName("m_pTabPages");
+    auto* info = new QWidget(tabs);
+    auto* top = new QHBoxLayout(info);
     top->addLayout(left, 3);
     top->addLayout(right, 2);
+    tabs->addTab(info, QStringLiteral("机芯信息"));
+    tabs->addTab(new HistoryTabWidget(tabs), QStringLiteral("历史记录"));
+    auto* outer = new QVBoxLayout(w);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(tabs);
 }
 
 void StatusPageWidget::Ui::connectSignals(StatusPageWidget* w)

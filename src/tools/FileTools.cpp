@@ -1,5 +1,10 @@
 #include "FileTools.h"
 
+#include "HistoryRecorder.h"
+
+#include <QFileInfo>
+#include <cstring>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -108,7 +113,7 @@ QString prefixedPath(const QString& path, const QString& prefix)
     return out;
 }
 
-Result invertFile(const QString& inputPath, const Progress& progress)
+static Result invertSteps(const QString& inputPath, const Progress& progress)
 {
     QFile in(inputPath);
     if (!in.open(QIODevice::ReadOnly))
@@ -152,7 +157,7 @@ Result invertFile(const QString& inputPath, const Progress& progress)
     return r;
 }
 
-Result checksumFile(const QString& inputPath, const Progress& progress)
+static Result checksumSteps(const QString& inputPath, const Progress& progress)
 {
     QFile in(inputPath);
     if (!in.open(QIODevice::ReadOnly))
@@ -232,6 +237,34 @@ Result checksumFile(const QString& inputPath, const Progress& progress)
     r.length = length;
     r.crc = crc;
     return r;
+}
+
+// Each run of a tool goes into the history: input, output, length, checksum.
+static Result recorded(const char* tool, const QString& inputPath, const Result& r)
+{
+    HistoryEvent e(HistoryKind::FileTool);
+    e.details["tool"] = QString::fromLatin1(tool);
+    e.details["input"] = QFileInfo(inputPath).fileName();
+    e.details["output"] = QFileInfo(r.outputPath).fileName();
+    e.details["length"] = double(r.length);
+    if (std::strcmp(tool, "checksum") == 0 && r.ok)
+        e.details["crc32"] = QStringLiteral("0x%1").arg(r.crc, 8, 16, QLatin1Char('0'));
+    if (r.ok)
+        e.succeed();
+    else
+        e.fail(1, r.error, QString::fromLatin1(tool));
+    HistoryRecorder::instance()->record(std::move(e));
+    return r;
+}
+
+Result invertFile(const QString& inputPath, const Progress& progress)
+{
+    return recorded("invert", inputPath, invertSteps(inputPath, progress));
+}
+
+Result checksumFile(const QString& inputPath, const Progress& progress)
+{
+    return recorded("checksum", inputPath, checksumSteps(inputPath, progress));
 }
 
 } // namespace FileTools

@@ -1,5 +1,7 @@
 #include "PixelTableTasks.h"
 
+#include "CalibrationSequences.h"
+
 #include "CComonFun.h"
 
 #include "CFindFrame.h"
@@ -93,11 +95,25 @@ bool saveTable(TransferContext& ctx, const CalibrationTree& tree, const std::vec
     return false;
 }
 
+// What made a table, for its history event.
+struct TableOrigin {
+    QString detector;
+    int width = 0;
+    int height = 0;
+    int bright = -1;
+    int dark = -1;
+};
+
 // The table of a finished operation: saved, then the operation's message.
 bool saveAndAnnounce(TransferContext& ctx, const CalibrationTree& tree, const std::vector<uint8_t>& records,
-                     const QString& done)
+                     const QString& done, const TableOrigin& origin)
 {
-    if (!saveTable(ctx, tree, records))
+    const bool saved = saveTable(ctx, tree, records);
+    recordPixelTable(origin.detector,
+                     QByteArray(reinterpret_cast<const char*>(records.data()), qsizetype(records.size())),
+                     origin.width, origin.height, tree.pixelTable(),
+                     saved ? QString() : QStringLiteral("坏点表保存失败"), origin.bright, origin.dark);
+    if (!saved)
         return false;
     ctx.setStatus(QString());
     ctx.setProgress(100);
@@ -246,7 +262,9 @@ bool autoDetect(TransferContext& ctx, Solution solution, const CPixelDetector& d
             return false;
         }
     }
-    return saveAndAnnounce(ctx, tree, table, QStringLiteral("自动检测完成"));
+    return saveAndAnnounce(ctx, tree, table, QStringLiteral("自动检测完成"),
+                           {bV10 ? QStringLiteral("auto_v10") : QStringLiteral("auto_v20"), w, h,
+                            detector.brightThreshold(), detector.darkThreshold()});
 }
 
 bool createTable(TransferContext& ctx, const std::vector<Point>& marks, int width, int height,
@@ -287,7 +305,8 @@ bool createTable(TransferContext& ctx, const std::vector<Point>& marks, int widt
     }
     if (!makePixelDir(ctx, tree))
         return false;
-    return saveAndAnnounce(ctx, tree, merged, QStringLiteral("坏点表生成成功"));
+    return saveAndAnnounce(ctx, tree, merged, QStringLiteral("坏点表生成成功"),
+                           {QStringLiteral("marks"), width, height});
 }
 
 bool readTableFile(const QString& path, qint64 maxBytes, QByteArray* data)
