@@ -8,6 +8,7 @@ pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk
+  libfreexl-dev libquazip1-qt6-dev python3-openpyxl python3-xlsxwriter python3-xlwt
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -17,6 +17,7 @@
 #include "FileToolActions.h"
 #include "NetConnectDialog.h"
 #include "SettingsStore.h"
+#include "SpecSheetAction.h"
 #include "StatusPageWidget.h"
 #include "VideoPageWidget.h"
 
@@ -577,7 +578,7 @@ void IrBenchDlg::OnStartPageTimerEvent()
 
 void IrBenchDlg::onSetSensorExcel()
 {
-    CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("机芯规格书导入功能尚未提供"), 0);
+    SpecSheetAction::run(this, m_pConfigPage);
 }
 
 void IrBenchDlg::OnActionAboutClicked()
