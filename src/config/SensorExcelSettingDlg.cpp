@@ -221,7 +221,10 @@ void SensorExcelSettingDlg::onSearchFinished()
     CameraInfoDataManager* info = CameraInfoDataManager::instance();
     const int typeCode = info->sensorTypeCode();
     QSize frame = info->frameSize();
-    QString head = QStringLiteral("解析中...\n") + QStringLiteral("规格书:%1\n").arg(QDir::toNativeSeparators(res.match));
+    QString head = QStringLiteral("解析中...\n");
+    if (res.matches > 1)
+        head += QStringLiteral("找到%1个[%2]的规格书，使用最后找到的一个\n").arg(res.matches).arg(m_strSensorId);
+    head += QStringLiteral("规格书:%1\n").arg(QDir::toNativeSeparators(res.match));
     if (frame.isEmpty()) {
         frame = QSize(specsheet::kDefaultWidth, specsheet::kDefaultHeight);
         head += QStringLiteral("画面尺寸未知，按%1 x %2计算坏点邻域\n").arg(frame.width()).arg(frame.height());

@@ -63,6 +63,7 @@ bool parseFile(const QString& workbookPath, int sensorTypeCode, int width, int h
 
 struct SearchResult {
     QString match;        // the last workbook whose name holds the sensor ID; empty: none
+    int matches = 0;      // workbooks whose name holds it
     int workbooks = 0;    // "*.xls" / "*.xlsx" files seen
     bool cancelled = false;
 };

@@ -31,8 +31,10 @@ SearchResult findSheet(const QString& dir, const QString& sensorId, const std::f
             ++res.workbooks;
             if (seen)
                 seen(fi.fileName());
-            if (fi.fileName().contains(sensorId, Qt::CaseSensitive))
+            if (fi.fileName().contains(sensorId, Qt::CaseSensitive)) {
                 res.match = fi.absoluteFilePath();
+                ++res.matches;
+            }
         }
         const QFileInfoList subs = d.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         // Last pushed is walked first: push in reverse to walk in name order.

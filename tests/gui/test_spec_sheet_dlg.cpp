@@ -142,6 +142,7 @@ TEST_P(SpecSheetImport, FillsThePanelFromTheConnectedCoresWorkbook)
     EXPECT_EQ(bytes.mid(1, 3), QByteArray("\x01\x41\x2C", 3));
     if (dali) {
         EXPECT_TRUE(dlg->excelPath().endsWith("tree/b/DL0424_2024.xlsx")) << dlg->excelPath().toStdString();
+        EXPECT_TRUE(log.contains("找到2个[DL0424]的规格书，使用最后找到的一个")) << log.toStdString();
         EXPECT_EQ(panel->DALIResponseRatio(), "87");
         EXPECT_EQ(panel->DALIVBS(), "2500");
         EXPECT_EQ(panel->DALITINT(), "12");
@@ -154,6 +155,49 @@ TEST_P(SpecSheetImport, FillsThePanelFromTheConnectedCoresWorkbook)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cores, SpecSheetImport, ::testing::Values("dali", "class1", "class2", "class3", "class4"));
+
+using SpecSheetRefusal = SpecSheetImport;
+
+TEST_P(SpecSheetRefusal, ClosingCancelsAndNoMatchOrABrokenWorkbookHandsNothingOver)
+{
+    connectOverNetwork();
+    SensorConfigWidget* panel = win->ConfigPage()->sensorConfigWidget();
+    panel->setField(Vendor::DALI, Item::Vbs, "typed");
+    const QString table = root.file("Pixel/FinalPixel_DL0424.bin");
+
+    // Closed at once: the search is cancelled, nothing is parsed or handed over.
+    chooser->nextFolder = kFixtures + "/tree";
+    CustomModalDialog::setDriver([](CustomModalDialog* d) {
+        d->findChild<QPushButton*>("btnBrowser")->click();
+        d->OkButton()->click();
+    });
+    EXPECT_FALSE(SpecSheetAction::run(win.get(), win->ConfigPage()));
+    SensorExcelSettingDlg* dlg = SpecSheetAction::dialog(win.get());
+    ASSERT_TRUE(waitUntil([dlg] { return !dlg->isBusy(); }));
+    EXPECT_FALSE(dlg->hasResults());
+    EXPECT_FALSE(QFile::exists(table));
+    EXPECT_EQ(panel->DALIVBS(), "typed");
+
+    // No workbook of this core.
+    QTemporaryDir tmp;
+    ASSERT_TRUE(QFile::copy(kFixtures + "/spec.xls", tmp.filePath("IRB0123.xls")));
+    answerDialog(tmp.path());
+    EXPECT_FALSE(SpecSheetAction::run(win.get(), win->ConfigPage()));
+    EXPECT_TRUE(dlg->logText().endsWith("没有发现[DL0424]对应的规格书\n")) << dlg->logText().toStdString();
+    EXPECT_EQ(dlg->lastDirectory(), tmp.path()) << "the next choice starts here";
+
+    // A broken workbook: the reason in the log, no table, the fields as they were.
+    ASSERT_TRUE(QFile::copy(kFixtures + "/bad_missing_part.xlsx", tmp.filePath("DL0424.xlsx")));
+    answerDialog(tmp.path());
+    EXPECT_FALSE(SpecSheetAction::run(win.get(), win->ConfigPage()));
+    EXPECT_TRUE(dlg->logText().contains("缺少部件")) << dlg->logText().toStdString();
+    EXPECT_TRUE(dlg->logText().contains("[DL0424]规格书解析失败"));
+    EXPECT_FALSE(QFile::exists(table));
+    EXPECT_EQ(panel->DALIVBS(), "typed");
+    EXPECT_TRUE(win->ConfigPage()->initBPTablePath().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dali, SpecSheetRefusal, ::testing::Values("dali"));
 
 class SpecSheetDialog : public ::testing::Test {
 protected:

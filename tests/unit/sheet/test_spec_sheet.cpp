@@ -265,6 +265,8 @@ TEST(SpecSheetSearch, LastMatchInTheWalkWinsAndOwnerFilesAndLoopsAreHarmless)
     const auto res = specsheet::findSheet(fixture("tree"), QStringLiteral("DL0424"),
                                           [&seen](const QString& n) { seen << n; });
     EXPECT_TRUE(res.match.endsWith(QStringLiteral("tree/b/DL0424_2024.xlsx"))) << res.match.toStdString();
+    EXPECT_EQ(res.matches, 2);
+    EXPECT_EQ(res.workbooks, 3);
     EXPECT_EQ(seen, (QStringList{"DL0424_2023.xls", "DL0424_2024.xlsx", "IRB0123_spec.xlsx"}));
     EXPECT_TRUE(specsheet::findSheet(fixture("tree"), QStringLiteral("dl0424"), {}).match.isEmpty());
     EXPECT_TRUE(specsheet::findSheet(fixture("tree"), QString(), {}).match.isEmpty());
