@@ -4,7 +4,9 @@
 
 // .xls (BIFF5 / BIFF8 in a compound file) through libfreexl. The declared size of
 // every worksheet is checked on a metadata-only pass before the cells are loaded,
-// because the library allocates the whole declared area at once.
+// because the library allocates the whole declared area at once; then the file is
+// read whole once in a child process, because the library is not safe on every
+// crafted file (see XlsReader.cpp).
 class XlsReader : public SheetWorkbook {
 public:
     XlsReader() = default;
