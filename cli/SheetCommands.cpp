@@ -104,11 +104,11 @@ bool prepSheetCell(Context& c, Action* act)
         std::unique_ptr<SheetWorkbook> book = SheetWorkbook::open(file, &error);
         if (!book) {
             c.err << "工作簿打开失败: " << error.toStdString() << "\n";
-            return int(ExitDevice);
+            return int(ExitUsage);
         }
         if (!book->selectSheet(int(sheet))) {
             c.err << book->error().toStdString() << "\n";
-            return int(ExitDevice);
+            return int(ExitUsage);
         }
         const SheetCell cell = book->cell(int(row), int(col));
         c.out << cell.describe().toStdString() << "\n";
