@@ -197,28 +197,36 @@ bool XlsxReader::readPart(const QString& name, QByteArray* data)
     return true;
 }
 
-bool XlsxReader::readRelationships(const QString& partName, QHash<QString, Relationship>* rels)
+bool XlsxReader::forEachElement(const QString& partName, QLatin1String element,
+                                const std::function<bool(QXmlStreamReader&)>& each)
 {
-    const QString relsPart = partName.isEmpty() ? QStringLiteral("_rels/.rels") : relsPartOf(partName);
     QByteArray bytes;
-    if (!readPart(relsPart, &bytes))
+    if (!readPart(partName, &bytes))
         return false;
     QXmlStreamReader xml(bytes);
     while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("Relationship"))
-            continue;
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == element && !each(xml))
+            return false;
+    }
+    if (xml.hasError())
+        return fail(xmlProblem(partName, xml));
+    return true;
+}
+
+bool XlsxReader::readRelationships(const QString& partName, QHash<QString, Relationship>* rels)
+{
+    const QString relsPart = partName.isEmpty() ? QStringLiteral("_rels/.rels") : relsPartOf(partName);
+    return forEachElement(relsPart, QLatin1String("Relationship"), [&](QXmlStreamReader& xml) {
         const auto a = xml.attributes();
         if (a.value(QLatin1String("TargetMode")) == QLatin1String("External"))
-            continue;
+            return true;
         const QString type = a.value(QLatin1String("Type")).toString();
         Relationship r;
         r.type = type.mid(type.lastIndexOf(QLatin1Char('/')) + 1);
         r.target = resolvePart(partName, a.value(QLatin1String("Target")).toString());
         rels->insert(a.value(QLatin1String("Id")).toString(), r);
-    }
-    if (xml.hasError())
-        return fail(xmlProblem(relsPart, xml));
-    return true;
+        return true;
+    });
 }
 
 bool XlsxReader::readWorkbook(const QString& workbookPart)
@@ -226,13 +234,7 @@ bool XlsxReader::readWorkbook(const QString& workbookPart)
     QHash<QString, Relationship> rels;
     if (!readRelationships(workbookPart, &rels))
         return false;
-    QByteArray bytes;
-    if (!readPart(workbookPart, &bytes))
-        return false;
-    QXmlStreamReader xml(bytes);
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("sheet"))
-            continue;
+    const bool ok = forEachElement(workbookPart, QLatin1String("sheet"), [&](QXmlStreamReader& xml) {
         // r:id, in whichever relationships namespace the package uses.
         QString id;
         for (const QXmlStreamAttribute& a : xml.attributes())
@@ -244,11 +246,10 @@ bool XlsxReader::readWorkbook(const QString& workbookPart)
         // Chart and dialog sheets are sheets but not worksheets.
         if (it->type == QLatin1String("worksheet"))
             m_sheetParts << it->target;
-        if (m_sheetParts.size() > sheetlimits::kMaxSheets)
-            return fail(QStringLiteral("工作表数量无效"));
-    }
-    if (xml.hasError())
-        return fail(xmlProblem(workbookPart, xml));
+        return m_sheetParts.size() <= sheetlimits::kMaxSheets || fail(QStringLiteral("工作表数量无效"));
+    });
+    if (!ok)
+        return false;
     for (const Relationship& r : rels)
         if (r.type == QLatin1String("sharedStrings"))
             return readSharedStrings(r.target);
@@ -257,20 +258,12 @@ bool XlsxReader::readWorkbook(const QString& workbookPart)
 
 bool XlsxReader::readSharedStrings(const QString& partName)
 {
-    QByteArray bytes;
-    if (!readPart(partName, &bytes))
-        return false;
-    QXmlStreamReader xml(bytes);
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("si"))
-            continue;
+    return forEachElement(partName, QLatin1String("si"), [&](QXmlStreamReader& xml) {
         if (m_sharedStrings.size() >= sheetlimits::kMaxSharedStrings)
             return fail(QStringLiteral("共享字符串过多"));
         m_sharedStrings << richText(xml);
-    }
-    if (xml.hasError())
-        return fail(xmlProblem(partName, xml));
-    return true;
+        return true;
+    });
 }
 
 bool XlsxReader::selectSheet(int n)

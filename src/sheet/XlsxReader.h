@@ -7,9 +7,11 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class QBuffer;
+class QXmlStreamReader;
 class QuaZip;
 
 // .xlsx (Office Open XML package) through QuaZip and QXmlStreamReader. Worksheet n
@@ -37,6 +39,10 @@ private:
         QString target; // part name, resolved against the source part
     };
     bool readPart(const QString& name, QByteArray* data);
+    // Calls `each` at every start of `element` in the part; false when a call does
+    // (its failure already told) or the XML is broken.
+    bool forEachElement(const QString& partName, QLatin1String element,
+                        const std::function<bool(QXmlStreamReader&)>& each);
     bool readRelationships(const QString& partName, QHash<QString, Relationship>* rels);
     bool readWorkbook(const QString& workbookPart);
     bool readSharedStrings(const QString& partName);
