@@ -122,7 +122,7 @@ void SensorExcelSettingDlg::setLog(const QString& strText)
 
 void SensorExcelSettingDlg::onAppendText(const QString& strText)
 {
-    if (!m_bBusy)
+    if (!m_bBusy || (m_pCancel && m_pCancel->load()))
         return; // a cancelled task's last lines
     m_strLog += strText;
     m_pTbrLog->setPlainText(m_strLog);
