@@ -69,6 +69,9 @@ protected:
         CustomModalDialog::setDriver({});
         FileChooser::setProvider(nullptr);
         DeviceRunner::instance()->waitIdle(10000);
+        // Disconnect as the operator does, so the next test starts from a forgotten core.
+        win->ActDisconnect()->trigger();
+        DeviceRunner::instance()->waitIdle(10000);
         win.reset();
         cam.reset();
         DataExchange::setPacing(DataExchange::Pacing::Fixed);
