@@ -56,6 +56,7 @@ const CommandTable& commands()
         addSensorConfigCommands(t);
         addNoShutterCommands(t);
         addHistoryCommands(t);
+        addSheetCommands(t);
         return t;
     }();
     return table;

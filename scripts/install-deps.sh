@@ -10,6 +10,7 @@ pkgs=(
   xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk
   qt6-translations-l10n
   libqt6sql6-sqlite libqt6sql6-psql postgresql
+  libfreexl-dev libquazip1-qt6-dev python3-openpyxl python3-xlsxwriter python3-xlwt
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -19,6 +19,7 @@
 #include "NetConnectDialog.h"
 #include "NetLoginError.h"
 #include "SettingsStore.h"
+#include "SpecSheetAction.h"
 #include "StatusPageWidget.h"
 #include "VideoPageWidget.h"
 
@@ -580,7 +581,7 @@ void IrBenchDlg::OnStartPageTimerEvent()
 
 void IrBenchDlg::onSetSensorExcel()
 {
-    CustomMessageBox::MsgBox(nullptr, QStringLiteral("提示"), QStringLiteral("机芯规格书导入功能尚未提供"), 0);
+    SpecSheetAction::run(this, m_pConfigPage);
 }
 
 void IrBenchDlg::OnActionAboutClicked()
