@@ -8,6 +8,7 @@ pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk
+  libeigen3-dev qt6-charts-dev
 )
 missing=()
 for p in "${pkgs[@]}"; do
