@@ -53,6 +53,7 @@ const CommandTable& commands()
         addCalibrationCommands(t);
         addCaptureCommands(t);
         addSensorConfigCommands(t);
+        addDriftCommands(t);
         return t;
     }();
     return table;

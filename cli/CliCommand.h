@@ -63,6 +63,7 @@ void addStreamCommands(CommandTable& table);
 void addCalibrationCommands(CommandTable& table);
 void addCaptureCommands(CommandTable& table);
 void addSensorConfigCommands(CommandTable& table);
+void addDriftCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);

@@ -1,5 +1,6 @@
 #include "CliApp.h"
 #include "CliCommand.h"
+#include "CliTransferContext.h"
 
 #include "FileTransfer.h"
 #include "ModuleInteract.h"
@@ -21,39 +22,6 @@ namespace {
 
 constexpr int kMinSelector = 1;
 constexpr int kMaxSelector = 10;
-
-// Progress lines and the sequences' messages go to stderr; stdout keeps the result.
-class CliTransferContext : public TransferContext {
-public:
-    CliTransferContext(std::ostream& err, const char* label)
-        : m_err(err)
-        , m_label(label)
-    {
-    }
-    void setProgress(int percent) override
-    {
-        if (percent == m_last)
-            return;
-        m_last = percent;
-        m_err << m_label << " " << percent << "%";
-        if (!m_left.isEmpty())
-            m_err << " " << m_left.toStdString();
-        m_err << "\n";
-        m_err.flush();
-    }
-    // The remaining time, printed with the next progress line.
-    void setStatus(const QString& text) override { m_left = text; }
-    void message(const QString& title, const QString& text) override
-    {
-        m_err << title.toStdString() << ": " << text.toStdString() << "\n";
-    }
-
-private:
-    std::ostream& m_err;
-    const char* m_label;
-    int m_last = -1;
-    QString m_left;
-};
 
 bool selectorArg(Context& c, size_t i, int* selector)
 {
