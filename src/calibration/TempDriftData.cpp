@@ -190,7 +190,15 @@ FitOutcome fitSamples(const QString& dir, const QString& ret, int type, int widt
         std::reverse(out.temperatures.begin(), out.temperatures.end());
         std::reverse(numbers.begin(), numbers.end());
     }
-    const size_t pixels = size_t(width) * size_t(height);
+    // The samples hold the picture (the info rows left out) or the whole frame; the
+    // coefficient files always cover the core's whole frame, info rows at 0.
+    const size_t full = size_t(width) * size_t(height);
+    size_t pixels = full;
+    {
+        const QFileInfo first(sampleFile(dir, numbers.front()));
+        if (height > 2 && first.size() == qint64(size_t(width) * size_t(height - 2) * 2))
+            pixels = size_t(width) * size_t(height - 2);
+    }
     std::vector<std::vector<uint16_t>> images;
     images.resize(size_t(count));
     QStringList bad;
@@ -243,12 +251,14 @@ FitOutcome fitSamples(const QString& dir, const QString& ret, int type, int widt
         std::vector<const uint16_t*> ptrs;
         for (int i = seg.begin; i < seg.end; ++i)
             ptrs.push_back(images[size_t(i)].data());
-        const driftfit::SegmentFit fit = driftfit::fitSegment(out.temperatures.data() + seg.begin, seg.size(),
+        driftfit::SegmentFit fit = driftfit::fitSegment(out.temperatures.data() + seg.begin, seg.size(),
                                                                ptrs.data(), pixels, terms, type);
         if (!fit.fitted)
             notes << QStringLiteral("第 %1 段（%2 个采样点）：%3，该段系数文件全部为 0")
                          .arg(s + 1).arg(seg.size()).arg(QString::fromStdString(fit.reason));
         out.saturated += fit.saturated;
+        for (auto& a : fit.arrays)
+            a.resize(full, 0);
         for (int j = 0; j < driftfit::kArraysPerSegment; ++j) {
             QByteArray bytes = int16Bytes(fit.arrays[size_t(j)]);
             if (type == 3) {

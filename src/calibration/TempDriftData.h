@@ -53,6 +53,8 @@ struct FitOutcome {
 
 // Fits the samples of `dataDir` (at most 60, ascending temperatures) for fit type
 // `type` (1 or 3) and writes coefficient files 0 .. into `retDir` (made if missing).
+// `width` x `height` is the core's frame; the samples may leave out its two info rows,
+// whose coefficients are then 0.
 FitOutcome fitSamples(const QString& dataDir, const QString& retDir, int type, int width, int height);
 
 // Codes of the coefficient write; -1 .. -9 are the steps of one file.
