@@ -204,16 +204,17 @@ SegmentFit fitSegment(const float* temps, int n, const uint16_t* const* samples,
         return fit;
     }
     const Eigen::Map<const RowMatrix> p(op.pinv.data(), terms, op.rows);
-    Eigen::MatrixXd y(op.rows, Eigen::Index(std::min(pixels, kColumnBlock)));
-    Eigen::MatrixXd c;
+    // Row-major samples: each sample's pixels are copied in as they lie.
+    RowMatrix y(op.rows, Eigen::Index(std::min(pixels, kColumnBlock)));
+    Eigen::MatrixXd c; // column-major: one pixel's coefficients side by side
     for (size_t p0 = 0; p0 < pixels; p0 += kColumnBlock) {
         const size_t cols = std::min(kColumnBlock, pixels - p0);
-        y.conservativeResize(Eigen::NoChange, Eigen::Index(cols));
-        for (int i = 0; i < op.rows; ++i) {
-            const uint16_t* row = samples[i] + p0;
-            for (size_t k = 0; k < cols; ++k)
-                y(i, Eigen::Index(k)) = double(row[k]);
-        }
+        if (size_t(y.cols()) != cols)
+            y.resize(op.rows, Eigen::Index(cols));
+        for (int i = 0; i < op.rows; ++i)
+            y.row(i) = Eigen::Map<const Eigen::Matrix<uint16_t, 1, Eigen::Dynamic>>(samples[i] + p0,
+                                                                                 Eigen::Index(cols))
+                           .cast<double>();
         c.noalias() = p * y;
         for (size_t k = 0; k < cols; ++k)
             store(fit, p0 + k, c.col(Eigen::Index(k)).data(), terms, type);
