@@ -141,6 +141,11 @@ int runStableJudging(const StableJob& job, const StableHooks& hooks)
     const auto t0 = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
 
+    if (stateRegister) {
+        // The run begins in the ordinary state; the worker waits the second out, not the window.
+        dx->writeRegister(kStableStateRegister, 1);
+        Pace::sleepMs(1000);
+    }
     int k = job.startNumber;
     int taken = 0;
     QString error;

@@ -55,6 +55,8 @@ struct StableHooks {
     std::function<void(const QString& text)> failed;  // the run ends
 };
 
+// Classes 1 and 2: 0x201048 <- 1 and a second's wait first; around each collection
+// 0x201048 <- 2, a second, the capture, 0x201048 <- 1, a second; then 0xF050 <- k.
 // A collection at once and one whenever the FPA has moved by more than D, until
 // `running` clears (looked at every 100 ms). Returns the collections taken.
 int runStableJudging(const StableJob& job, const StableHooks& hooks);

@@ -15,6 +15,8 @@
 #include "DeviceRunner.h"
 #include "ProgramStyle.h"
 #include "QProcessingDlg.h"
+#include "StableFpaWidget.h"
+#include "TempDriftWidget.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -159,7 +161,12 @@ void DetectPageWidget::buildUi()
     layout->addWidget(m_pLabSensorId);
     layout->addWidget(m_pGBoxPara);
     layout->addWidget(m_pGBoxCorrect);
-    layout->addStretch(1);
+    m_pTempDrift = new TempDriftWidget(this);
+    m_pStableFpa = new StableFpaWidget(this);
+    auto* drift = new QHBoxLayout;
+    drift->addWidget(m_pTempDrift, 3);
+    drift->addWidget(m_pStableFpa, 2);
+    layout->addLayout(drift, 1);
 
     // The first step of the correction is marked as the next one.
     ProgramStyle::setStepState(m_pBtnGetLowT, ProgramStyle::StepState::Next);

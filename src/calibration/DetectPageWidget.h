@@ -22,6 +22,8 @@ class QProcessingDlg;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class StableFpaWidget;
+class TempDriftWidget;
 
 // Page 2 "检测" (window title "校正"): calibration workflows of the identified core.
 // Two-point correction in three modes, bad-pixel tables from the gains or by the core,
@@ -69,6 +71,9 @@ public:
     int frameMean() const { return m_nFrameMean; }
     // The two-point correction of this page (gains readable after a computation).
     const CTwoPointNuc* twoPointNuc() const { return m_pNuc.get(); }
+    // The boxes "温漂补偿" and "无快门操作".
+    TempDriftWidget* tempDriftBox() const { return m_pTempDrift; }
+    StableFpaWidget* stableFpaBox() const { return m_pStableFpa; }
 
     // Sends this core's "Pixel/FinalPixel.bin" into the core's bad-pixel area on the
     // device runner. `pPage` is disabled meanwhile and `pBar` follows (this page and
@@ -147,4 +152,6 @@ private:
     QTimer* m_pStartDelay = nullptr;
     QTimer* m_pPageTimer = nullptr;
     QTimer* m_pCaptureProgress = nullptr;
+    TempDriftWidget* m_pTempDrift = nullptr;
+    StableFpaWidget* m_pStableFpa = nullptr;
 };
