@@ -5,6 +5,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QFileInfo>
+#include <QFont>
+#include <QGraphicsLayout>
 #include <QPixmap>
 #include <QValueAxis>
 
@@ -16,19 +18,29 @@ QChartView* makeView(QWidget* parent, const QString& xTitle, const QString& yTit
                      QValueAxis** yAxis)
 {
     auto* chart = new QChart;
-    chart->legend()->setAlignment(Qt::AlignTop);
-    chart->setMargins(QMargins(2, 2, 2, 2));
+    QFont small = chart->font();
+    small.setPointSize(8);
+    chart->legend()->setAlignment(Qt::AlignRight);
+    chart->legend()->setFont(small);
+    chart->setMargins(QMargins(0, 0, 0, 0));
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    chart->setBackgroundRoundness(0);
     auto* x = new QValueAxis(chart);
     auto* y = new QValueAxis(chart);
     x->setTitleText(xTitle);
     y->setTitleText(yTitle);
     x->setLabelFormat("%.0f");
     y->setLabelFormat("%.0f");
+    for (QValueAxis* a : {x, y}) {
+        a->setTitleFont(small);
+        a->setLabelsFont(small);
+        a->setTickCount(5);
+    }
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     auto* view = new QChartView(chart, parent);
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumHeight(170);
+    view->setMinimumHeight(150);
     *xAxis = x;
     *yAxis = y;
     return view;
