@@ -58,6 +58,7 @@ StableFpaWidget::StableFpaWidget(DetectPageWidget* pPage)
     m_pCBoxStableClearDataDir->setChecked(true);
     m_pLabStableStatus = new QLabel(this);
     m_pLabStableStatus->setObjectName("m_pLabStableStatus");
+    m_pLabStableStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     m_pChartView = curvechart::makeView(this, QStringLiteral("时间 (s)"), QStringLiteral("焦温"), &m_pAxisX, &m_pAxisY);
     m_pChartView->setObjectName("m_pChartStable");

@@ -104,6 +104,9 @@ void TempDriftWidget::buildUi()
     m_pLabWriteFile->setObjectName("m_pLabWriteFile");
     m_pLabTDStatus = new QLabel(this);
     m_pLabTDStatus->setObjectName("m_pLabTDStatus");
+    // Its changing text must not resize the page.
+    m_pLabTDStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pLabTDStatus->setMinimumWidth(140);
     m_pPgbTDWriteFile = new QProgressBar(this);
     m_pPgbTDWriteFile->setObjectName("m_pPgbTDWriteFile");
     m_pPgbTDWriteFile->setRange(0, 100);
