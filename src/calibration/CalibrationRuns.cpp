@@ -1,13 +1,13 @@
 #include "CalibrationRuns.h"
 
 #include "CFindFrame.h"
+#include "CTemperStabledProcess.h"
 #include "DataExchange.h"
 #include "DriftFit.h"
 #include "Pace.h"
 #include "StableFpaData.h"
 #include "TempDriftData.h"
 
-#include "CComonFun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -117,42 +117,36 @@ int runStableJudging(const StableJob& job, const StableHooks& hooks)
         fail(hooks.failed, QStringLiteral("没有视频流，无法判稳"));
         return 0;
     }
-    const QString data = stablefpa::dataDir(job.stableDir);
-    if (job.clear && QFileInfo::exists(data) && !CComonFun::removeTree(data)) {
-        fail(hooks.failed, QStringLiteral("无法清空数据目录 %1").arg(QDir::toNativeSeparators(data)));
+    CTemperStabledProcess proc;
+    QString error;
+    if (!proc.setDirectory(job.stableDir, job.clear, &error)) {
+        fail(hooks.failed, error);
         return 0;
     }
-    if (!CComonFun::makePath(data)) {
-        fail(hooks.failed, QStringLiteral("无法创建数据目录 %1").arg(QDir::toNativeSeparators(data)));
-        return 0;
+    if (!proc.recording() && hooks.warning) {
+        const QString tmpl = QDir::toNativeSeparators(proc.templatePath());
+        hooks.warning(proc.templateCopy() == stablefpa::CopyResult::NoTemplate
+                          ? QStringLiteral("找不到模板文件 %1，只保存图像，不记录温度和均值").arg(tmpl)
+                          : QStringLiteral("模板文件 %1 复制失败，只保存图像，不记录温度和均值").arg(tmpl));
     }
-    const QString info = stablefpa::infoFile(data);
-    const QString tmpl = stablefpa::templateFile(job.stableDir);
-    const stablefpa::CopyResult copy = stablefpa::copyTemplate(tmpl, info);
-    const bool recording = copy == stablefpa::CopyResult::Copied || copy == stablefpa::CopyResult::Kept;
-    if (!recording && hooks.warning)
-        hooks.warning(copy == stablefpa::CopyResult::NoTemplate
-                          ? QStringLiteral("找不到模板文件 %1，只保存图像，不记录温度和均值").arg(QDir::toNativeSeparators(tmpl))
-                          : QStringLiteral("模板文件 %1 复制失败，只保存图像，不记录温度和均值").arg(QDir::toNativeSeparators(tmpl)));
-    const int lines = recording ? stablefpa::infoLineCount(info) : 0;
+    proc.setCollectionNumber(job.startNumber);
 
     const bool stateRegister = job.coreClass == 1 || job.coreClass == 2;
     DataExchange* dx = DataExchange::instance();
     const auto t0 = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
-
     if (stateRegister) {
         // The run begins in the ordinary state; the worker waits the second out, not the window.
         dx->writeRegister(kStableStateRegister, 1);
         Pace::sleepMs(1000);
     }
-    int k = job.startNumber;
     int taken = 0;
-    QString error;
     auto collect = [&](double t) -> bool {
-        if (recording && !stablefpa::fitsInfo(k, lines)) {
+        const int k = proc.collectionNumber();
+        if (!proc.collectionFits()) {
             error = QStringLiteral("采集编号 %1 超出 background_info.dat 的范围（共 %2 行，编号须小于 %3），判稳停止")
-                        .arg(k).arg(lines).arg(std::min(stablefpa::kMaxCollections, lines - stablefpa::kMeanLine));
+                        .arg(k).arg(proc.infoLines())
+                        .arg(std::min(stablefpa::kMaxCollections, proc.infoLines() - stablefpa::kMeanLine));
             return false;
         }
         if (stateRegister) {
@@ -161,28 +155,8 @@ int runStableJudging(const StableJob& job, const StableHooks& hooks)
         }
         std::vector<std::vector<uint16_t>> run;
         size_t pixels = 0;
-        std::vector<const uint16_t*> ptrs;
-        std::vector<uint16_t> average;
-        uint16_t mean = 0;
-        bool ok = captureRun(job.frames, stablefpa::kFramesPerCollection, &run, &pixels, &error);
-        if (ok) {
-            for (const auto& f : run)
-                ptrs.push_back(f.data());
-            ok = driftfit::averageFrames(ptrs.data(), int(ptrs.size()), pixels, &average, &mean);
-            if (!ok)
-                error = QStringLiteral("采集的帧无法平均");
-        }
-        if (ok && !CComonFun::writeFrameFile(stablefpa::imageFile(data, k), average.data(), average.size())) {
-            error = QStringLiteral("图像文件 %1 写入失败").arg(QDir::toNativeSeparators(stablefpa::imageFile(data, k)));
-            ok = false;
-        }
-        if (ok && recording) {
-            const stablefpa::RecordResult r = stablefpa::recordCollection(info, k, t, mean);
-            if (r != stablefpa::RecordResult::Written) {
-                error = QStringLiteral("background_info.dat 写入失败（采集编号 %1），判稳停止").arg(k);
-                ok = false;
-            }
-        }
+        const bool ok = captureRun(job.frames, stablefpa::kFramesPerCollection, &run, &pixels, &error)
+            && proc.averageAndSave(run, pixels, &error) && proc.record(t, &error);
         if (stateRegister) {
             // Back to the ordinary state whatever happened to the collection.
             dx->writeRegister(kStableStateRegister, 1);
@@ -192,11 +166,10 @@ int runStableJudging(const StableJob& job, const StableHooks& hooks)
             return false;
         dx->writeRegister(kStableNumberRegister, k);
         if (hooks.collected)
-            hooks.collected(k, t, mean);
-        ++k;
+            hooks.collected(k, t, proc.lastMean());
         ++taken;
         if (hooks.nextNumber)
-            hooks.nextNumber(k);
+            hooks.nextNumber(proc.collectionNumber());
         return true;
     };
 

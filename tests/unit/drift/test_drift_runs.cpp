@@ -49,6 +49,17 @@ protected:
         ASSERT_TRUE(irtest::waitFor([&] { return net.FrameBuffer() && net.FrameBuffer()->HasFrame(); }, 5000));
     }
     void TearDown() override { irtest::stopLiveCamera(cam.get(), &net); }
+    // A run with D = 5 from collection 0 on this camera's stream.
+    StableJob stableJob(const QString& dir, std::atomic<bool>* running, std::atomic<bool>* judging)
+    {
+        StableJob job;
+        job.frames = net.FrameBuffer();
+        job.stableDir = dir;
+        job.diff = 5;
+        job.running = running;
+        job.judging = judging;
+        return job;
+    }
 
     std::unique_ptr<irsim::VirtualCamera> cam;
     CNetConnect net;
@@ -210,13 +221,8 @@ TEST_F(LiveRun, StabilisationCollectsOnRiseAndFallButNotOnAChangeOfExactlyD)
     ASSERT_TRUE(CComonFun::makePath(tmp.filePath("info")));
     ASSERT_TRUE(CComonFun::writeFile(tmp.filePath("info/background_info.dat"), lines.join('\n').toUtf8()));
     std::atomic<bool> running{true}, judging{true};
-    StableJob job;
-    job.frames = net.FrameBuffer();
-    job.stableDir = stable;
+    StableJob job = stableJob(stable, &running, &judging);
     job.clear = true;
-    job.diff = 5;
-    job.running = &running;
-    job.judging = &judging;
     StableRecorder rec;
     const StableHooks hooks = rec.hooks();
     std::thread worker([&] { runStableJudging(job, hooks); });
@@ -267,14 +273,9 @@ TEST_F(LiveRun, StabilisationOfClassOneSwitchesTheCoreAroundEachCollection)
     QTemporaryDir tmp;
     const QString stable = tmp.filePath("CORE/StableFPA");
     std::atomic<bool> running{true}, judging{true};
-    StableJob job;
-    job.frames = net.FrameBuffer();
-    job.stableDir = stable;
-    job.diff = 5;
+    StableJob job = stableJob(stable, &running, &judging);
     job.startNumber = 5;
     job.coreClass = 1;
-    job.running = &running;
-    job.judging = &judging;
     StableRecorder rec;
     const StableHooks hooks = rec.hooks();
     std::thread worker([&] { runStableJudging(job, hooks); });
