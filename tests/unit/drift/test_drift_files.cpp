@@ -73,6 +73,19 @@ TEST_F(DriftFiles, SampleNumberingPairsImagesAndTemperaturesAcrossRuns)
     EXPECT_FALSE(QFile::exists(temperatureFile(data)));
 }
 
+TEST_F(DriftFiles, TemperatureIsAppendedOnlyAfterItsImageIsWritten)
+{
+    addSample(data, 1, 2400.f);
+    // The second image cannot be written (a folder stands in its place).
+    ASSERT_TRUE(QDir().mkpath(sampleFile(data, 2)));
+    std::vector<std::vector<uint16_t>> frames(1, std::vector<uint16_t>(kW * kH, 100));
+    uint16_t mean = 0;
+    QString error;
+    EXPECT_FALSE(saveSample(data, 2, frames, kW * kH, 2500.f, &mean, &error));
+    EXPECT_TRUE(error.contains("avgFiltering2.bin")) << error.toStdString();
+    EXPECT_EQ(irtest::readAll(temperatureFile(data)).size(), 2);
+}
+
 TEST_F(DriftFiles, MoreThanSixtyTemperaturesFitSixtyAndCoolingSweepsFitAscending)
 {
     // 63 cooling samples, 2500 down to 2190: only the first 60 count, in reverse.

@@ -296,4 +296,49 @@ TEST_F(LiveRun, StabilisationOfClassOneSwitchesTheCoreAroundEachCollection)
     EXPECT_GE(regs[2].frame - regs[1].frame, 32u);
 }
 
+TEST_F(LiveRun, StabilisationStopsOnAFailedCaptureOrACollectionOutsideTheRecord)
+{
+    start("class1", 30.0, 2, 1, 384, 288);
+    QTemporaryDir tmp;
+    const QString stable = tmp.filePath("CORE/StableFPA");
+    ASSERT_TRUE(CComonFun::makePath(tmp.filePath("info")));
+    QStringList lines;
+    for (int i = 0; i < 130; ++i)
+        lines << QString::number(i);
+    ASSERT_TRUE(CComonFun::writeFile(tmp.filePath("info/background_info.dat"), lines.join('\n').toUtf8()));
+    std::atomic<bool> running{true}, judging{true};
+
+    // Collection 40 would write its temperature into the mean block: nothing is taken.
+    StableJob job = stableJob(stable, &running, &judging);
+    job.startNumber = 40;
+    job.coreClass = 1;
+    // On a worker, as the page runs it.
+    auto runOnWorker = [&job](StableRecorder& r) {
+        int taken = -1;
+        const StableHooks hooks = r.hooks();
+        std::thread t([&] { taken = runStableJudging(job, hooks); });
+        t.join();
+        return taken;
+    };
+    StableRecorder rec;
+    EXPECT_EQ(runOnWorker(rec), 0);
+    EXPECT_TRUE(rec.failure.contains(QStringLiteral("采集编号 40"))) << rec.failure.toStdString();
+    EXPECT_FALSE(QFile::exists(stablefpa::imageFile(stablefpa::dataDir(stable), 40)));
+
+    // The stream stops: the capture fails, the core is set back to 1, no number is sent.
+    job.startNumber = 3;
+    net.FrameBuffer()->SetCaptureStallMs(200);
+    ASSERT_TRUE(net.StopStream());
+    StableRecorder rec2;
+    EXPECT_EQ(runOnWorker(rec2), 0);
+    EXPECT_FALSE(rec2.failure.isEmpty());
+    std::vector<std::pair<uint32_t, uint32_t>> order;
+    for (const auto& e : cam->stream()->driftRegisters())
+        order.emplace_back(e.address, e.value);
+    EXPECT_EQ(order, (std::vector<std::pair<uint32_t, uint32_t>>{
+                         {0x201048, 1}, {0x201048, 1}, {0x201048, 2}, {0x201048, 1}}));
+    EXPECT_FALSE(QFile::exists(stablefpa::imageFile(stablefpa::dataDir(stable), 3)));
+    EXPECT_EQ(irtest::readAll(stablefpa::infoFile(stablefpa::dataDir(stable))), lines.join('\n').toUtf8());
+}
+
 } // namespace
