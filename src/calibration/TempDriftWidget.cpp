@@ -7,6 +7,7 @@
 #include "CurveChart.h"
 #include "CustomMessageBox.h"
 #include "DetectPageWidget.h"
+#include "DeviceRunner.h"
 #include "DriftFit.h"
 #include "IFrameSource.h"
 #include "TempDriftThread.h"
@@ -278,6 +279,11 @@ void TempDriftWidget::OnBtnTempDriftContinueWriteFile()
         return;
     if (m_bSampling || m_pSampler || m_pWriter) {
         CustomMessageBox::MsgBox(nullptr, kTip, QStringLiteral("温漂采样进行中，请先停止采样"), 0);
+        return;
+    }
+    // Another upgrade-mode sequence of the page must not be interleaved with this one.
+    if (DeviceRunner::instance()->busy()) {
+        CustomMessageBox::MsgBox(nullptr, kTip, QStringLiteral("设备正忙,请等待当前操作完成后再试!"), 0);
         return;
     }
     bool okW = false, okT = false;
