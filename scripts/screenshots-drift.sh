@@ -45,10 +45,10 @@ shot() { xdotool mousemove 1270 990; sleep 0.3; import -window root "$work/shot.
 
 ok 1                                    # "module_info" folder created
 click 275 245; click 305 278 1          # 相机 > 连接网络
-click 727 408; xdotool key ctrl+a type 127.0.0.1
-click 727 440; xdotool key ctrl+a type "$port"
-click 727 472; xdotool key ctrl+a type admin
-click 727 504; xdotool key ctrl+a type admin
+click 727 456; xdotool key ctrl+a type 127.0.0.1
+click 727 488; xdotool key ctrl+a type "$port"
+click 727 520; xdotool key ctrl+a type admin
+click 727 552; xdotool key ctrl+a type admin
 click 670 650 5                         # 确定: identification, stream
 click 291 509 1                         # 检测
 click 527 671; xdotool key ctrl+a type 10   # 采样温差 0.1 degree (hundredths)
