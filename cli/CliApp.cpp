@@ -57,6 +57,7 @@ const CommandTable& commands()
         addNoShutterCommands(t);
         addHistoryCommands(t);
         addSheetCommands(t);
+        addDriftCommands(t);
         return t;
     }();
     return table;

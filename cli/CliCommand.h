@@ -75,6 +75,7 @@ void setHistoryLink(const Options& o);
 // Waits for the run's events to reach the local file (and briefly the server).
 void finishHistory(Context& c);
 void addSheetCommands(CommandTable& table);
+void addDriftCommands(CommandTable& table);
 
 // Shared helpers for command files.
 std::string hex32(unsigned long long v, bool pad);

@@ -11,6 +11,7 @@ pkgs=(
   qt6-translations-l10n
   libqt6sql6-sqlite libqt6sql6-psql postgresql
   libfreexl-dev libquazip1-qt6-dev python3-openpyxl python3-xlsxwriter python3-xlwt
+  libeigen3-dev qt6-charts-dev
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -83,6 +83,8 @@ FrameSource::FrameSource(const Identity& identity, const SceneOptions& options)
     for (size_t k = 0; k < m_table.size(); ++k)
         m_tableValue.push_back(k % 2 ? uint16_t(kMaxCount) : uint16_t(30 + nextRandom() % 20));
     m_rng = keep;
+    if (m_identity.driftModel)
+        m_drift.make(size_t(m_w) * size_t(imageRows()), m_opt.seed);
 }
 
 void FrameSource::prepareRaw()
@@ -175,7 +177,7 @@ double FrameSource::expectedCount(int x, int y, double fpaC) const
     // A pedestal, the pixel's offset, and its own response to scene and FPA.
     const size_t i = size_t(y) * size_t(m_w) + size_t(x);
     const double signal = kCountsPerDegree * (sceneTempAt(x, y) - 25.0) + kFpaCountsPerDegree * (fpaC - 30.0);
-    return kPedestal + m_offset[i] + m_gain[i] * signal;
+    return kPedestal + m_offset[i] + m_gain[i] * signal + (m_drift.empty() ? 0.0 : m_drift.at(i, fpaC));
 }
 
 void FrameSource::prepare()
@@ -188,7 +190,7 @@ void FrameSource::prepare()
     m_base.resize(m_gain.size());
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < m_w; ++x)
-            m_base[size_t(y) * size_t(m_w) + size_t(x)] = float(expectedCount(x, y, 30.0));
+            m_base[size_t(y) * size_t(m_w) + size_t(x)] = float(expectedCount(x, y, DriftTruth::kReferenceC));
     m_noise.resize(kNoiseTable);
     for (float& v : m_noise)
         v = float(m_opt.noiseCounts * gaussian());
@@ -254,9 +256,13 @@ void FrameSource::renderWithFpa(double fpa, std::vector<uint16_t>& frame)
             frame[i] = clampCount(double(m_base[i] - m_offsetRef[i] + m_gain[i] * fpaTerm
                                          + m_noise[nextRandom() & (kNoiseTable - 1)]));
     }
+    if (!m_drift.empty())
+        for (size_t i = 0; i < n; ++i)
+            frame[i] = clampCount(double(frame[i]) + m_drift.at(i, fpa));
     for (const auto& p : m_noisy) {
         const size_t i = size_t(p.second) * size_t(m_w) + size_t(p.first);
-        const double clean = double(m_base[i] + m_gain[i] * fpaTerm) - (m_offsetRef.empty() ? 0.0 : m_offsetRef[i]);
+        const double clean = double(m_base[i] + m_gain[i] * fpaTerm) - (m_offsetRef.empty() ? 0.0 : m_offsetRef[i])
+            + (m_drift.empty() ? 0.0 : m_drift.at(i, fpa));
         frame[i] = clampCount(clean + m_opt.noisyCounts * gaussian());
     }
     // The core's two-point correction scales each pixel's signal above the pedestal;
@@ -339,7 +345,7 @@ void FrameSource::writeAddInfo(std::vector<uint16_t>& frame, double fpaC, const 
     if (m_w < 30)
         return;
     uint16_t* w = frame.data() + size_t(m_w) * size_t(imageRows());
-    const int type = m_identity.sensorType;
+    const int type = m_identity.fpaHundredths ? 0 : m_identity.sensorType;
     w[0] = encodeBlockTemperature(fpaC, type);
     w[1] = encodeBlockTemperature(fpaC + 6.5, type);  // cavity runs warmer
     w[2] = encodeBlockTemperature(fpaC + 11.0, type); // and the board warmer still

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DriftSim.h"
 #include "Presets.h"
 
 #include <cstdint>
@@ -64,6 +65,8 @@ public:
     // is left of them.
     const std::vector<float>& pixelGains() const { return m_gain; }
     std::vector<float> pixelOffsets() const;
+    // The drift polynomial of each pixel (empty unless the preset has one).
+    const DriftTruth& driftTruth() const { return m_drift; }
     // Expected count of a pixel without noise (image coordinates).
     double expectedCount(int x, int y, double fpaC) const;
 
@@ -127,6 +130,7 @@ private:
 
     Identity m_identity;
     SceneOptions m_opt;
+    DriftTruth m_drift;
     int m_w;
     int m_h;
     std::vector<float> m_gain;

@@ -5,6 +5,7 @@
 #include "StreamPacket.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 
 namespace irsim {
@@ -88,20 +89,55 @@ void FrameStreamer::holdFpa(double celsius)
     m_fpaBase = celsius;
     m_fpaSince = nowSeconds();
     m_rampPerMin = 0;
+    m_toTarget = false;
+}
+
+void FrameStreamer::rampFpaTo(double target, double celsiusPerMinute)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const double t = nowSeconds();
+    m_fpaBase = fpaAtLocked(t);
+    m_fpaSince = t;
+    const double scale = m_opt.timeScale > 0 ? m_opt.timeScale : 1.0;
+    const double rate = std::abs(celsiusPerMinute) / scale;
+    m_rampPerMin = target >= m_fpaBase ? rate : -rate;
+    m_fpaTarget = target;
+    m_toTarget = true;
+}
+
+std::vector<double> FrameStreamer::expectedImage(double fpaC)
+{
+    const Identity id = m_identity ? m_identity() : Identity();
+    const auto lock = lockState();
+    ensureSourceLocked(id);
+    const FrameSource& src = *m_source;
+    std::vector<double> out;
+    out.reserve(size_t(src.width()) * size_t(src.imageRows()));
+    for (int y = 0; y < src.imageRows(); ++y)
+        for (int x = 0; x < src.width(); ++x)
+            out.push_back(src.expectedCount(x, y, fpaC));
+    return out;
 }
 
 void FrameStreamer::rampFpa(double celsiusPerMinute)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     const double t = nowSeconds();
-    m_fpaBase = m_fpaBase + m_rampPerMin * (t - m_fpaSince) / 60.0;
+    m_fpaBase = fpaAtLocked(t);
     m_fpaSince = t;
     m_rampPerMin = celsiusPerMinute;
+    m_toTarget = false;
 }
 
 double FrameStreamer::fpaAtLocked(double seconds) const
 {
-    return m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
+    FpaCourse course;
+    course.base = m_fpaBase;
+    course.since = m_fpaSince;
+    course.ratePerMin = m_rampPerMin;
+    course.toTarget = m_toTarget;
+    course.target = m_fpaTarget;
+    return course.at(seconds);
 }
 
 double FrameStreamer::currentFpa() const
@@ -173,6 +209,8 @@ void FrameStreamer::onRegisterWrite(bool isShort, uint32_t address, uint32_t val
                                   : (address == kCursorMode || address == kCursorShow || address == kShutterCorrect
                                      || address == kStripeRemoval || address == kLidCorrection
                                      || address == kNucCorrection);
+    if (isDriftRegister(isShort, address))
+        m_driftLog.add(DriftRegisterEvent{isShort, address, value, m_packets.load()});
     if (!followed)
         return;
     const double seconds = nowSeconds();
@@ -378,7 +416,7 @@ std::vector<uint8_t> FrameStreamer::makePacket(double seconds)
     ensureSourceLocked(id);
     m_source->setCursor(m_cursor.mode && m_cursor.visible, m_cursor.x, m_cursor.y);
     m_source->setCorrections(m_corr);
-    const double fpa = m_fpaBase + m_rampPerMin * (seconds - m_fpaSince) / 60.0;
+    const double fpa = fpaAtLocked(seconds);
     m_source->renderWithFpa(fpa, m_frame);
     ++m_packetIndex;
     writeFrameCounter(m_frame.data(), m_source->width(), m_source->imageRows(), uint32_t(m_packetIndex));

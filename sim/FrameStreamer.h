@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DriftSim.h"
 #include "FrameSource.h"
 #include "Presets.h"
 
@@ -26,6 +27,8 @@ struct StreamOptions {
     size_t minChunk = 3000;
     size_t maxChunk = 70000;
     SceneOptions scene;
+    // The camera's time scale: the rate of a ramp to a target is nominal time.
+    double timeScale = 1.0;
 };
 
 // The core's live stream: renders frames of the current identity at the frame rate,
@@ -64,6 +67,14 @@ public:
     void setFlatField(bool on);
     void holdFpa(double celsius);              // FPA fixed from now on
     void rampFpa(double celsiusPerMinute);     // FPA drifts from its present value
+    // From its present value to `target` at `celsiusPerMinute` (nominal: divided by the
+    // time scale), then held exactly at the target; a later call may turn it back.
+    void rampFpaTo(double target, double celsiusPerMinute);
+    // Registers 0x13, 0x201048 and 0xF050 as they arrived, with the frame count then.
+    std::vector<DriftRegisterEvent> driftRegisters() const { return m_driftLog.events(); }
+    // The noise-free image (W x imageRows) the present source shows at `fpaC`, before
+    // any shutter correction or gain table.
+    std::vector<double> expectedImage(double fpaC);
     void setFrameRate(double fps);
     void setFaults(int corruptCrcEvery, int garbageEvery, int truncateEvery);
     double currentFpa() const;
@@ -150,6 +161,9 @@ private:
     double m_rampPerMin;
     int m_geometryW = 0; // 0: the identity's
     int m_geometryH = 0;
+    bool m_toTarget = false;
+    double m_fpaTarget = 0;
+    DriftRegisterLog m_driftLog;
     CursorState m_cursor;
     FrameSource::Corrections m_corr;
     int m_shutterCorrections = 0;

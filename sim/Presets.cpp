@@ -155,6 +155,21 @@ std::vector<Identity> buildPresets()
         id.serialNumber = 0x30000000 + uint32_t(r.w);
         list.push_back(id);
     }
+    // Drift benches at 160x120, the one size whose coefficient files fit the core's slots.
+    Identity dr4 = make("drift4", "sensor type 4, core class 0, 160x120, FPA in hundredths, per-pixel drift",
+                        {0x01, 0x32, 0x23, 0x00, 0x00}, 4, 0, 160, 120);
+    dr4.sensorIdHigh = 0x4452;    // "DR", type 4 spells its ID in ASCII pairs
+    dr4.sensorIdLow = 0x34313630; // "4160"
+    dr4.serialNumber = 0xD4000160;
+    dr4.fpaHundredths = dr4.driftModel = true;
+    list.push_back(dr4);
+    Identity dr1 = make("drift1", "sensor type 1, core class 0, 160x120, per-pixel drift",
+                        {0x01, 0x12, 0x23, 0x00, 0x00}, 1, 0, 160, 120);
+    dr1.sensorIdHigh = 0xD1;
+    dr1.sensorIdLow = 0x00000160;
+    dr1.serialNumber = 0xD1000160;
+    dr1.driftModel = true;
+    list.push_back(dr1);
     return list;
 }
 

@@ -39,6 +39,10 @@ struct Identity {
     int coreClass = 0;
     int width = 640;
     int height = 512;
+    // Drift benches: the add-info FPA in hundredths whatever the type code, and each
+    // pixel's offset following a known polynomial of the FPA (DriftSim.h).
+    bool fpaHundredths = false;
+    bool driftModel = false;
 
     // Bytes of device form 0 (short register 1).
     std::vector<uint8_t> form0Bytes() const { return {module[1], module[2]}; }

@@ -14,7 +14,7 @@ namespace irsim {
 namespace {
 
 const char* kHelpLine =
-    "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), "
+    "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), fpa-to C RATE, "
     "fault RULE, fault clear, baud N (0: no limit), block-ms MS, uniform on|off, lid C (0..4000), geometry WxH|off, shutter, flash ADDR LEN (1..4096), reg ADDR, "
     "status, help, quit";
 
@@ -112,6 +112,15 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
             stream->holdFpa(v);
         else
             stream->rampFpa(v);
+        return ok();
+    }
+    if (cmd == "fpa-to") {
+        double target = 0, rate = 0;
+        if (words.size() != 3 || !parseNumber(words[1], -40.0, 150.0, &target) || !parseNumber(words[2], 0.0, 600.0, &rate))
+            return error("fpa-to needs degrees -40..150 and degrees per minute 0..600");
+        if (!needStream())
+            return error("the camera is not running");
+        stream->rampFpaTo(target, rate);
         return ok();
     }
     if (cmd == "flat") {

@@ -68,8 +68,10 @@ bool VirtualCamera::start(std::string* error)
         if (front)
             front->sendStream(data, len);
     };
+    StreamOptions streamOptions = m_options.stream;
+    streamOptions.timeScale = m_options.timeScale;
     m_stream = std::make_unique<FrameStreamer>(
-        m_options.stream, send, [front] { return front && front->anyStreaming(); },
+        streamOptions, send, [front] { return front && front->anyStreaming(); },
         [this] { return m_core.identity(); });
     FrameStreamer* stream = m_stream.get();
     m_core.setWriteObserver([stream](bool isShort, uint32_t address, uint32_t value) {

@@ -75,6 +75,7 @@ const char* kHelp =
     "  flat on|off           blackbody over the whole view, or the ordinary scene\n"
     "  fpa C                 hold the FPA at C\n"
     "  fpa-ramp C            let the FPA drift C degrees per minute from where it is\n"
+    "  fpa-to C RATE         ramp the FPA to C at RATE degrees per nominal minute, then hold it there\n"
     "  fault RULE            add a fault (grammar as --fault); fault clear removes all\n"
     "  baud N                line speed from now on (0: no limit)\n"
     "  block-ms MS           flash time of each 0xEE data block from now on\n"

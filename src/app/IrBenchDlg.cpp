@@ -14,6 +14,7 @@
 #include "ConfigPageWidget.h"
 #include "CustomMessageBox.h"
 #include "DetectPageWidget.h"
+#include "TempDriftWidget.h"
 #include "DeviceRunner.h"
 #include "FileToolActions.h"
 #include "NetConnectDialog.h"
@@ -568,9 +569,9 @@ void IrBenchDlg::OnClosePageTimerEvent()
 {
     if (sender() != m_pDetectPage)
         return;
-    // Drift sampling owns the stream's frames while it runs.
-    m_pDetectPage->stopPageTimer();
+    m_pDetectPage->stopPageTimer(); // drift sampling owns the stream's frames while it runs
     m_pVideoPage->stopPageTimer();
+    m_pDetectPage->tempDriftBox()->startSamplingThread();
 }
 
 void IrBenchDlg::OnStartPageTimerEvent()

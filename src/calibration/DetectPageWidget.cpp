@@ -17,6 +17,8 @@
 #include "PathText.h"
 #include "ProgramStyle.h"
 #include "QProcessingDlg.h"
+#include "StableFpaWidget.h"
+#include "TempDriftWidget.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -162,7 +164,12 @@ void DetectPageWidget::buildUi()
     layout->addWidget(m_pGBoxPara);
     layout->addWidget(m_pGBoxCorrect);
     layout->addWidget(new NoShutterGroup(this));
-    layout->addStretch(1);
+    m_pTempDrift = new TempDriftWidget(this);
+    m_pStableFpa = new StableFpaWidget(this);
+    auto* drift = new QHBoxLayout;
+    drift->addWidget(m_pTempDrift, 3);
+    drift->addWidget(m_pStableFpa, 2);
+    layout->addLayout(drift, 1);
 
     // The first step of the correction is marked as the next one.
     ProgramStyle::setStepState(m_pBtnGetLowT, ProgramStyle::StepState::Next);

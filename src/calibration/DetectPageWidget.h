@@ -22,6 +22,8 @@ class QProcessingDlg;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class StableFpaWidget;
+class TempDriftWidget;
 
 // Page 2 "检测" (window title "校正"): calibration workflows of the identified core.
 // Two-point correction in three modes, bad-pixel tables from the gains or by the core,
@@ -75,6 +77,9 @@ public:
     int solution() const;
     bool deviceConnected() const;
     void showCaptureSize(int nWidth, int nHeight);
+    // The boxes "温漂补偿" and "无快门操作".
+    TempDriftWidget* tempDriftBox() const { return m_pTempDrift; }
+    StableFpaWidget* stableFpaBox() const { return m_pStableFpa; }
 
     // Sends this core's "Pixel/FinalPixel.bin" into the core's bad-pixel area on the
     // device runner. `pPage` is disabled meanwhile and `pBar` follows (this page and
@@ -153,4 +158,6 @@ private:
     QTimer* m_pStartDelay = nullptr;
     QTimer* m_pPageTimer = nullptr;
     QTimer* m_pCaptureProgress = nullptr;
+    TempDriftWidget* m_pTempDrift = nullptr;
+    StableFpaWidget* m_pStableFpa = nullptr;
 };
