@@ -54,6 +54,7 @@ const CommandTable& commands()
         addCaptureCommands(t);
         addSensorConfigCommands(t);
         addHistoryCommands(t);
+        addQualityCommands(t);
         return t;
     }();
     return table;

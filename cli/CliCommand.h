@@ -65,6 +65,7 @@ void addCalibrationCommands(CommandTable& table);
 void addCaptureCommands(CommandTable& table);
 void addSensorConfigCommands(CommandTable& table);
 void addHistoryCommands(CommandTable& table);
+void addQualityCommands(CommandTable& table);
 
 // The history recorder for this run: --db, else the settings file; false on a bad --db.
 bool configureHistory(Context& c);
@@ -89,5 +90,7 @@ bool inputFile(Context& c, const QString& path, const char* what, qint64* size);
 bool outputFile(Context& c, const QString& path, const char* what);
 // An output folder that exists as something else; exit status 1.
 bool outputFolder(Context& c, const QString& path);
+// A bad-pixel table of whole records inside W x H (the reset entry passes); exit 2 otherwise.
+bool readPixelTable(Context& c, const QString& path, int w, int h, QByteArray* table, const char* what);
 
 } // namespace irbench_cli
