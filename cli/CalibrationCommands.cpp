@@ -394,3 +394,10 @@ void addCalibrationCommands(CommandTable& t)
 }
 
 } // namespace irbench_cli
+
+namespace irbench_cli {
+bool readPixelTable(Context& c, const QString& path, int w, int h, QByteArray* table, const char* what)
+{
+    return readTable(c, path, w, h, table, what);
+}
+} // namespace irbench_cli

@@ -58,6 +58,7 @@ const CommandTable& commands()
         addHistoryCommands(t);
         addSheetCommands(t);
         addDriftCommands(t);
+        addQualityCommands(t);
         return t;
     }();
     return table;

@@ -7,7 +7,7 @@
 // irbench-cli: the headless front for scripted production use.
 namespace irbench_cli {
 
-enum ExitCode { ExitOk = 0, ExitDevice = 1, ExitUsage = 2, ExitNoConnection = 3 };
+enum ExitCode { ExitOk = 0, ExitDevice = 1, ExitUsage = 2, ExitNoConnection = 3, ExitQualityFail = 4 };
 
 // Runs one command line (args without the program name). Results go to `out`,
 // messages and traces to `err`. Returns the process exit status.

@@ -68,6 +68,7 @@ void addCaptureCommands(CommandTable& table);
 void addSensorConfigCommands(CommandTable& table);
 void addNoShutterCommands(CommandTable& table);
 void addHistoryCommands(CommandTable& table);
+void addQualityCommands(CommandTable& table);
 
 // The history recorder for this run: --db, else the settings file; false on a bad --db.
 bool configureHistory(Context& c);
@@ -99,5 +100,7 @@ bool outputFolder(Context& c, const QString& path);
 bool readFile(Context& c, const QString& path, qint64 expected, QByteArray* data, const char* what);
 // Written whole or not at all, its folder made first; why not is printed.
 bool saveFile(Context& c, const QString& path, const std::vector<uint8_t>& bytes, const char* what);
+// A bad-pixel table of whole records inside W x H (the reset entry passes); exit 2 otherwise.
+bool readPixelTable(Context& c, const QString& path, int w, int h, QByteArray* table, const char* what);
 
 } // namespace irbench_cli

@@ -1,6 +1,7 @@
 #include "SimControl.h"
 
 #include "Faults.h"
+#include "SimTruth.h"
 #include "VirtualCamera.h"
 
 #include <cerrno>
@@ -16,7 +17,7 @@ namespace {
 const char* kHelpLine =
     "ok commands: scene-temp C (-40..150), flat on|off, fpa C (-40..150), fpa-ramp C (-60..60 per minute), fpa-to C RATE, "
     "fault RULE, fault clear, baud N (0: no limit), block-ms MS, uniform on|off, lid C (0..4000), geometry WxH|off, shutter, flash ADDR LEN (1..4096), reg ADDR, "
-    "status, help, quit";
+    "truth FILE, status, help, quit";
 
 // An address or length as hex (0x...) or decimal, whole and within 0..max.
 bool parseWord(const std::string& text, uint64_t max, uint32_t* out)
@@ -208,6 +209,12 @@ bool SimControl::run(const std::string& rawLine, std::string* reply)
         char text[16];
         std::snprintf(text, sizeof text, "0x%08x", unsigned(m_camera.core().longRegister(address)));
         return ok(text);
+    }
+    if (cmd == "truth") {
+        std::string why;
+        if (words.size() != 2)
+            return error("truth needs a FILE");
+        return writeTruthFile(m_camera, words[1], &why) ? ok() : error(why);
     }
     if (cmd == "status") {
         if (!needStream())

@@ -1,0 +1,175 @@
+#include "CliApp.h"
+#include "CliCommand.h"
+
+#include "CPixelDetector.h"
+#include "QualityFigures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+// quality FRAMESDIR N W H [--table TABLE] [--limits FILE]: the acceptance figures of
+// a blackbody run from its frame files, and the verdict against the limits.
+namespace irbench_cli {
+
+namespace {
+
+std::string fmt(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+// "key: value" lines with the figure keys; '#' starts a comment. Every value must be a
+// number and every key known, so that a typo never loosens a limit.
+bool readLimits(Context& c, const QString& path, QualityLimits* l)
+{
+    qint64 size = 0;
+    if (!inputFile(c, path, "检验标准文件", &size))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || size > 65536) {
+        c.err << "无法读取检验标准文件 " << path.toStdString() << "\n";
+        return false;
+    }
+    int lineNo = 0;
+    for (const QByteArray& raw : f.readAll().split('\n')) {
+        ++lineNo;
+        const QString line = QString::fromUtf8(raw).section('#', 0, 0).trimmed();
+        if (line.isEmpty())
+            continue;
+        const QString key = line.section(':', 0, 0).trimmed();
+        bool ok = false;
+        const double v = line.section(':', 1).trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(v) || !line.contains(':')) {
+            c.err << "检验标准文件第 " << lineNo << " 行无效: " << line.toStdString() << "\n";
+            return false;
+        }
+        if (key == "nonuniformity_percent")
+            l->maxNonuniformityPercent = v;
+        else if (key == "correctability")
+            l->maxCorrectability = v;
+        else if (key == "operability_percent")
+            l->minOperabilityPercent = v;
+        else if (key == "largest_cluster")
+            l->maxLargestCluster = int(v);
+        else if (key == "unflagged_outliers")
+            l->maxUnflaggedOutliers = int(v);
+        else if (key == "temporal_noise")
+            l->maxTemporalNoise = v;
+        else {
+            c.err << "检验标准文件第 " << lineNo << " 行: 未知的项目 \"" << key.toStdString() << "\"\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool prepQuality(Context& c, Action* act)
+{
+    const auto& a = c.opt.args;
+    if (a.size() < 4)
+        return usageError(c, "quality 需要 FRAMESDIR N W H");
+    unsigned long long n = 0, w = 0, h = 0;
+    if (!number(c, 1, 128, &n, "帧数") || !number(c, 2, CPixelDetector::kMaxSide, &w, "宽度")
+        || !number(c, 3, CPixelDetector::kMaxSide + 2, &h, "高度"))
+        return false;
+    if (n < 2)
+        return usageError(c, "帧数至少为 2");
+    if (w == 0 || h <= 2 || long(w * h) > CPixelDetector::kMaxPixels)
+        return usageError(c, "帧尺寸 " + std::to_string(w) + " x " + std::to_string(h) + " 不受支持");
+    QString table, limitsPath;
+    for (size_t i = 4; i < a.size(); ++i) {
+        if ((a[i] == "--table" || a[i] == "--limits") && i + 1 < a.size()) {
+            (a[i] == "--table" ? table : limitsPath) = QString::fromStdString(a[i + 1]);
+            ++i;
+        } else {
+            return usageError(c, "未知参数 \"" + a[i] + "\"");
+        }
+    }
+    const int W = int(w), rows = int(h) - 2;
+    const QString dir = QString::fromStdString(a[0]);
+    const qint64 bytes = qint64(w) * qint64(h) * 2;
+    for (unsigned long long i = 1; i <= n; ++i) {
+        const QString path = QDir(dir).filePath(QString("Frame%1.frame").arg(i));
+        qint64 size = 0;
+        if (!inputFile(c, path, "帧文件", &size))
+            return false;
+        if (size != bytes) {
+            c.err << "帧文件 " << path.toStdString() << " 长度 " << size << " 字节, 应为 " << bytes << " 字节\n";
+            return false;
+        }
+    }
+    auto map = std::make_shared<std::vector<uint8_t>>(size_t(W) * size_t(rows), 0);
+    if (!table.isEmpty()) {
+        QByteArray records;
+        if (!readPixelTable(c, table, W, rows, &records, "坏点表"))
+            return false;
+        // The core's reset entry lies outside small frames and is skipped there.
+        CPixelDetector::DecodeTable(reinterpret_cast<const uint8_t*>(records.constData()), size_t(records.size()), W,
+                                    rows, map->data());
+    }
+    QualityLimits limits;
+    if (!limitsPath.isEmpty() && !readLimits(c, limitsPath, &limits))
+        return false;
+    *act = [=](Context& c) {
+        std::vector<std::vector<uint16_t>> frames(n);
+        std::vector<const uint16_t*> ptr;
+        for (unsigned long long i = 0; i < n; ++i) {
+            QFile f(QDir(dir).filePath(QString("Frame%1.frame").arg(i + 1)));
+            const QByteArray data = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            if (data.size() != bytes) {
+                c.err << "读取帧文件 " << f.fileName().toStdString() << " 失败\n";
+                return int(ExitUsage);
+            }
+            const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
+            frames[i].resize(size_t(W) * size_t(rows)); // the two info rows stay out
+            for (size_t k = 0; k < frames[i].size(); ++k)
+                frames[i][k] = uint16_t(b[2 * k] | (b[2 * k + 1] << 8));
+            ptr.push_back(frames[i].data());
+        }
+        QualityFigures f;
+        if (!computeQualityFigures(ptr.data(), int(n), W, rows, map->data(), &f)) {
+            c.err << "坏点表标记了全部像素, 无法检验\n";
+            return int(ExitUsage);
+        }
+        c.out << "mean: " << fmt(f.mean, 3) << "\n"
+              << "temporal_noise: " << fmt(f.temporalNoise, 4) << "\n"
+              << "spatial_noise: " << fmt(f.spatialNoise, 4) << "\n"
+              << "nonuniformity_percent: " << fmt(f.nonuniformityPercent, 4) << "\n"
+              << "correctability: " << fmt(f.correctability, 4) << "\n"
+              << "operability_percent: " << fmt(f.operabilityPercent, 4) << "\n"
+              << "largest_cluster: " << f.largestCluster << "\n"
+              << "unflagged_outliers: " << f.unflaggedOutliers << "\n";
+        const QualityVerdict v = judgeQuality(f, limits);
+        if (v.pass) {
+            c.out << "verdict: pass\n";
+            return int(ExitOk);
+        }
+        std::string why;
+        for (const auto& k : v.failed)
+            why += (why.empty() ? "" : ", ") + k;
+        c.out << "verdict: fail (" << why << ")\n";
+        return int(ExitQualityFail);
+    };
+    return true;
+}
+
+} // namespace
+
+void addQualityCommands(CommandTable& t)
+{
+    t["quality"] = {-1, "quality FRAMESDIR N W H [--table TABLE] [--limits FILE]",
+                    "acceptance figures of N blackbody frames (H with the 2 info rows), verdict pass (0) or fail (4)",
+                    false, prepQuality};
+}
+
+} // namespace irbench_cli
