@@ -4,7 +4,6 @@
 #include "CComConnect.h"
 #include "CDevice.h"
 #include "LinkClosing.h"
-#include "HistoryActions.h"
 #include "PacingAction.h"
 #include "CNetConnect.h"
 #include "CameraInfoDataManager.h"
@@ -14,14 +13,14 @@
 #include "ConfigPageWidget.h"
 #include "CustomMessageBox.h"
 #include "DetectPageWidget.h"
-#include "TempDriftWidget.h"
 #include "DeviceRunner.h"
 #include "FileToolActions.h"
+#include "HistoryActions.h"
 #include "NetConnectDialog.h"
 #include "NetLoginError.h"
 #include "SettingsStore.h"
-#include "SpecSheetAction.h"
 #include "StatusPageWidget.h"
+#include "TempDriftWidget.h"
 #include "VideoPageWidget.h"
 
 #include <QAction>
@@ -578,11 +577,6 @@ void IrBenchDlg::OnStartPageTimerEvent()
 {
     m_pDetectPage->startPageTimer();
     m_pVideoPage->startPageTimer();
-}
-
-void IrBenchDlg::onSetSensorExcel()
-{
-    SpecSheetAction::run(this, m_pConfigPage);
 }
 
 void IrBenchDlg::OnActionAboutClicked()

@@ -1,5 +1,7 @@
 #include "SpecSheetAction.h"
 
+#include "IrBenchDlg.h"
+
 #include "CameraInfoDataManager.h"
 #include "SensorExcelSettingDlg.h"
 
@@ -26,3 +28,9 @@ bool run(QWidget* window, ConfigPageWidget* page)
 }
 
 } // namespace SpecSheetAction
+
+// The main window's menu slot lives here, beside what it opens.
+void IrBenchDlg::onSetSensorExcel()
+{
+    SpecSheetAction::run(this, m_pConfigPage);
+}

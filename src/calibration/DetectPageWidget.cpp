@@ -30,6 +30,8 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -156,7 +158,17 @@ void DetectPageWidget::buildUi()
 
     m_pProcessingDlg = new QProcessingDlg(this);
 
-    auto* layout = new QVBoxLayout(this);
+    // The boxes are taller than a bench monitor: the page scrolls instead of pushing
+    // the window's status strip off the screen.
+    auto* content = new QWidget;
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("m_pScrDetectPage");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(20, 16, 20, 16);
     layout->setSpacing(10);
     layout->addWidget(title);
@@ -170,6 +182,9 @@ void DetectPageWidget::buildUi()
     drift->addWidget(m_pTempDrift, 3);
     drift->addWidget(m_pStableFpa, 2);
     layout->addLayout(drift, 1);
+    scroll->setWidget(content);
+    // Only the height scrolls: the page stays as wide as its boxes need.
+    scroll->setMinimumWidth(content->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width());
 
     // The first step of the correction is marked as the next one.
     ProgramStyle::setStepState(m_pBtnGetLowT, ProgramStyle::StepState::Next);
