@@ -1,4 +1,4 @@
-// Reading a vendor spec sheet with a 1500-entry bad-pixel list: the whole parse
+// Reading a vendor datasheet with a 1500-entry bad-pixel list: the whole parse
 // (open, the vendor values, the list and its records) of the .xls and the .xlsx
 // fixture, each beside reading the same file's bytes in the same run. Goal: one
 // workbook parsed well under a second (the dialog's wait).

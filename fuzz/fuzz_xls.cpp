@@ -1,6 +1,6 @@
 // Vendor workbooks come from anywhere: arbitrary bytes as an .xls file (truncated
 // BIFF, broken compound-file tables, absurd sheet sizes) through the reader and the
-// spec sheet's extraction. The library reads files only, so each input is written to
+// datasheet's extraction. The library reads files only, so each input is written to
 // one scratch file first.
 #include "SpecSheet.h"
 #include "XlsReader.h"

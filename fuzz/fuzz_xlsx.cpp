@@ -1,6 +1,6 @@
 // Vendor workbooks come from anywhere: arbitrary bytes as an .xlsx package (corrupt
-// zip, broken relationships, bombs, absurd sheets) through the reader and the spec
-// sheet's extraction.
+// zip, broken relationships, bombs, absurd sheets) through the reader and the
+// datasheet's extraction.
 #include "SpecSheet.h"
 #include "XlsxReader.h"
 

@@ -11,35 +11,14 @@ out=${1:-docs}
 port=${IRBENCH_SHOT_PORT:-8024}
 display=${IRBENCH_SHOT_DISPLAY:-:94}
 work=$(mktemp -d)
-export DISPLAY=$display
-
-cleanup() {
-  kill "${app:-}" "${sim:-}" "${xvfb:-}" 2>/dev/null || true
-  exec 3>&- 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb "$display" -screen 0 1280x1000x24 >/dev/null 2>&1 &
-xvfb=$!
-sleep 1
-
-mkfifo "$work/ctl"
-./build/sim/irbench-sim --port "$port" --preset drift4 --fpa 22 <"$work/ctl" >"$work/sim.log" 2>&1 &
-sim=$!
-exec 3>"$work/ctl"
-sleep 1
-grep -q listening "$work/sim.log" || { cat "$work/sim.log"; exit 1; }
-
+source scripts/shot-session.sh
+start_screen 1280x1000
+start_camera --preset drift4 --fpa 22
 # A data root of its own with the stabilisation template.
 mkdir -p "$work/app/info"
 for i in $(seq 0 129); do echo "info$i"; done | head -c -1 >"$work/app/info/background_info.dat"
-cp build/src/app/irbench "$work/app/"
-(cd "$work/app" && exec ./irbench >"$work/app.log" 2>&1) &
-app=$!
-sleep 3
+start_app
 
-click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.5}"; }
 ok() { click 717 507 "${1:-0.5}"; }   # the message box's button
 shot() { xdotool mousemove 1270 990; sleep 0.3; import -window root "$work/shot.png"; convert "$work/shot.png" -crop "$2" +repage "$out/$1"; }
 

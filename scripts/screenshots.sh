@@ -11,35 +11,12 @@ out=${1:-docs}
 port=${IRBENCH_SHOT_PORT:-8011}
 display=${IRBENCH_SHOT_DISPLAY:-:99}
 work=$(mktemp -d)
-export DISPLAY=$display
-
-cleanup() {
-  kill "${app:-}" "${sim:-}" "${xvfb:-}" 2>/dev/null || true
-  exec 3>&- 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb "$display" -screen 0 1280x800x24 >/dev/null 2>&1 &
-xvfb=$!
-sleep 1
-
-# The camera takes control commands on stdin.
-mkfifo "$work/ctl"
-./build/sim/irbench-sim --port "$port" --flat --scene-temp 20 --preset res384 <"$work/ctl" >"$work/sim.log" 2>&1 &
-sim=$!
-exec 3>"$work/ctl"
-sleep 1
-grep -q listening "$work/sim.log" || { cat "$work/sim.log"; exit 1; }
-
+source scripts/shot-session.sh
+start_screen 1280x800
+start_camera --flat --scene-temp 20 --preset res384
 # A data root of its own, so that the session starts from empty folders.
-mkdir -p "$work/app"
-cp build/src/app/irbench "$work/app/"
-(cd "$work/app" && ./irbench >"$work/app.log" 2>&1) &
-app=$!
-sleep 3
+start_app
 
-click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.5}"; }
 # The message box's button, wherever the box is (its size follows its text).
 ok() {
   local id X Y WIDTH HEIGHT

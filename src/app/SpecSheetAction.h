@@ -4,7 +4,7 @@ class ConfigPageWidget;
 class SensorExcelSettingDlg;
 class QWidget;
 
-// The "配置机芯规格书" menu action: the spec-sheet dialog, kept as a child of the
+// The "配置机芯规格书" menu action: the datasheet dialog, kept as a child of the
 // main window from its first use, run modally; when it closes its results go to the
 // configuration page by the identified core's sensor type code and core class.
 namespace SpecSheetAction {

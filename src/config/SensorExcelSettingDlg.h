@@ -16,7 +16,7 @@ class QProgressBar;
 class QPushButton;
 class QTextBrowser;
 
-// "机芯规格书配置": the operator picks the folder of the vendors' spec sheets; the
+// "机芯规格书配置": the operator picks the folder of the vendors' datasheets; the
 // dialog finds the connected core's workbook by sensor ID (the last match in the walk
 // wins), reads its parameters and initial bad-pixel list and writes the table file.
 // Search and parse run on the thread pool; closing the dialog cancels them. After it

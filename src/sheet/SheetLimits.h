@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// Limits the workbook readers hold a vendor's file to. A spec sheet is a few
+// Limits the workbook readers hold a vendor's file to. A datasheet is a few
 // kilobytes; these are far above any real one and keep a broken or hostile file from
 // taking the machine's memory or time.
 namespace sheetlimits {

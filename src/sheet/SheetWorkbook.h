@@ -4,7 +4,7 @@
 
 #include <memory>
 
-// One cell as the spec-sheet import sees it: empty, a number (numbers, formula
+// One cell as the datasheet import sees it: empty, a number (numbers, formula
 // results, booleans as 0 / 1) or a text. A cell that does not hold a number reads
 // as 0.
 struct SheetCell {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <functional>
 
-// A detector vendor's spec sheet: the parameters the detector configuration needs and
+// A detector vendor's datasheet: the parameters the detector configuration needs and
 // the initial bad-pixel list, turned into the core's bad-pixel table.
 //
 // Worksheet 1: GFid/GSK from (22, 8) and (21, 8), response ratio (32, 6), bias (23, 5),

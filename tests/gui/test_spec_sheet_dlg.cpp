@@ -1,4 +1,4 @@
-// The spec-sheet import from the menu against the virtual camera: the core is
+// The datasheet import from the menu against the virtual camera: the core is
 // identified over the network, the dialog finds its workbook in a folder, parses it
 // and, when it closes, the detector panel has the vendor's values and the initial
 // bad-pixel table. Also the refusals and the cancel by closing.

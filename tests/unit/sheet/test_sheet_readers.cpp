@@ -1,4 +1,4 @@
-// Both readers on the same spec sheet written by three libraries: worksheets in
+// Both readers on the same datasheet written by three libraries: worksheets in
 // workbook order (also when the parts are named against it), shared and inline
 // strings, E notation, 17 digits, formula results; and broken workbooks that must be
 // refused with a reason, without a table file.

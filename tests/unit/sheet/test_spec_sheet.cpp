@@ -1,4 +1,4 @@
-// The spec sheet's values and bad-pixel table: the conversions of the vendor cells,
+// The datasheet's values and bad-pixel table: the conversions of the vendor cells,
 // the records and their neighbour masks, list ends, entries that are skipped, the
 // whole-or-nothing table file, and the search for the core's workbook in a folder.
 #include "CComonFun.h"
