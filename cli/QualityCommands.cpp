@@ -8,8 +8,6 @@
 #include <QFile>
 #include <QString>
 
-#include <cmath>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -21,15 +19,7 @@ namespace irbench_cli {
 
 namespace {
 
-std::string fmt(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
-// "key: value" lines with the figure keys; '#' starts a comment. Every value must be a
-// number and every key known, so that a typo never loosens a limit.
+// A limits file: "key: value" lines with the figure keys.
 bool readLimits(Context& c, const QString& path, QualityLimits* l)
 {
     qint64 size = 0;
@@ -40,35 +30,11 @@ bool readLimits(Context& c, const QString& path, QualityLimits* l)
         c.err << "无法读取检验标准文件 " << path.toStdString() << "\n";
         return false;
     }
-    int lineNo = 0;
-    for (const QByteArray& raw : f.readAll().split('\n')) {
-        ++lineNo;
-        const QString line = QString::fromUtf8(raw).section('#', 0, 0).trimmed();
-        if (line.isEmpty())
-            continue;
-        const QString key = line.section(':', 0, 0).trimmed();
-        bool ok = false;
-        const double v = line.section(':', 1).trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(v) || !line.contains(':')) {
-            c.err << "检验标准文件第 " << lineNo << " 行无效: " << line.toStdString() << "\n";
-            return false;
-        }
-        if (key == "nonuniformity_percent")
-            l->maxNonuniformityPercent = v;
-        else if (key == "correctability")
-            l->maxCorrectability = v;
-        else if (key == "operability_percent")
-            l->minOperabilityPercent = v;
-        else if (key == "largest_cluster")
-            l->maxLargestCluster = int(v);
-        else if (key == "unflagged_outliers")
-            l->maxUnflaggedOutliers = int(v);
-        else if (key == "temporal_noise")
-            l->maxTemporalNoise = v;
-        else {
-            c.err << "检验标准文件第 " << lineNo << " 行: 未知的项目 \"" << key.toStdString() << "\"\n";
-            return false;
-        }
+    int line = 0;
+    std::string why;
+    if (!parseQualityLimits(f.readAll().toStdString(), l, &line, &why)) {
+        c.err << "检验标准文件第 " << line << " 行: " << why << "\n";
+        return false;
     }
     return true;
 }
@@ -141,23 +107,11 @@ bool prepQuality(Context& c, Action* act)
             c.err << "坏点表标记了全部像素, 无法检验\n";
             return int(ExitUsage);
         }
-        c.out << "mean: " << fmt(f.mean, 3) << "\n"
-              << "temporal_noise: " << fmt(f.temporalNoise, 4) << "\n"
-              << "spatial_noise: " << fmt(f.spatialNoise, 4) << "\n"
-              << "nonuniformity_percent: " << fmt(f.nonuniformityPercent, 4) << "\n"
-              << "correctability: " << fmt(f.correctability, 4) << "\n"
-              << "operability_percent: " << fmt(f.operabilityPercent, 4) << "\n"
-              << "largest_cluster: " << f.largestCluster << "\n"
-              << "unflagged_outliers: " << f.unflaggedOutliers << "\n";
+        c.out << qualityFiguresText(f);
         const QualityVerdict v = judgeQuality(f, limits);
-        if (v.pass) {
-            c.out << "verdict: pass\n";
+        c.out << "verdict: " << qualityVerdictText(v) << "\n";
+        if (v.pass)
             return int(ExitOk);
-        }
-        std::string why;
-        for (const auto& k : v.failed)
-            why += (why.empty() ? "" : ", ") + k;
-        c.out << "verdict: fail (" << why << ")\n";
         return int(ExitQualityFail);
     };
     return true;

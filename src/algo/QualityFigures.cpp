@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 namespace {
 
@@ -47,7 +50,7 @@ int largestClusterOf(const uint8_t* map, int width, int rows)
 } // namespace
 
 bool computeQualityFigures(const uint16_t* const* frames, int count, int width, int rows, const uint8_t* badMap,
-                           QualityFigures* out)
+                           QualityFigures* out, std::vector<float>* meanImage)
 {
     if (!frames || !out || count < 2 || width <= 0 || rows <= 0)
         return false;
@@ -91,6 +94,7 @@ bool computeQualityFigures(const uint16_t* const* frames, int count, int width, 
             v += (avg[i] - f.mean) * (avg[i] - f.mean);
     v /= double(good);
     const double sigmaA = std::sqrt(v);
+    f.meanSpread = sigmaA;
     f.spatialNoise = std::sqrt(std::max(0.0, v - f.temporalNoise * f.temporalNoise / N));
     f.nonuniformityPercent = f.mean != 0 ? 100.0 * f.spatialNoise / f.mean : 0.0;
     f.correctability = f.temporalNoise > 0 ? f.spatialNoise / f.temporalNoise : (f.spatialNoise > 0 ? INFINITY : 0.0);
@@ -99,6 +103,8 @@ bool computeQualityFigures(const uint16_t* const* frames, int count, int width, 
     for (size_t i = 0; i < n; ++i)
         if (!(badMap && badMap[i]) && std::fabs(avg[i] - f.mean) > 5.0 * sigmaA)
             ++f.unflaggedOutliers;
+    if (meanImage)
+        meanImage->assign(avg.begin(), avg.end());
     *out = f;
     return true;
 }
@@ -118,4 +124,111 @@ QualityVerdict judgeQuality(const QualityFigures& f, const QualityLimits& l)
     check(f.temporalNoise <= l.maxTemporalNoise, "temporal_noise");
     v.pass = v.failed.empty();
     return v;
+}
+
+const char* const kQualityKeys[8] = {"mean",
+                                     "temporal_noise",
+                                     "spatial_noise",
+                                     "nonuniformity_percent",
+                                     "correctability",
+                                     "operability_percent",
+                                     "largest_cluster",
+                                     "unflagged_outliers"};
+
+namespace {
+
+std::string fixed(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::string trim(const std::string& s)
+{
+    const size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos)
+        return std::string();
+    return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
+}
+
+} // namespace
+
+std::string qualityFiguresText(const QualityFigures& f)
+{
+    return std::string("mean: ") + fixed(f.mean, 3) + "\n" + "temporal_noise: " + fixed(f.temporalNoise, 4) + "\n"
+        + "spatial_noise: " + fixed(f.spatialNoise, 4) + "\n" + "nonuniformity_percent: "
+        + fixed(f.nonuniformityPercent, 4) + "\n" + "correctability: " + fixed(f.correctability, 4) + "\n"
+        + "operability_percent: " + fixed(f.operabilityPercent, 4) + "\n"
+        + "largest_cluster: " + std::to_string(f.largestCluster) + "\n"
+        + "unflagged_outliers: " + std::to_string(f.unflaggedOutliers) + "\n";
+}
+
+std::string qualityVerdictText(const QualityVerdict& v)
+{
+    if (v.pass)
+        return "pass";
+    std::string why;
+    for (const auto& k : v.failed)
+        why += (why.empty() ? "" : ", ") + k;
+    return "fail (" + why + ")";
+}
+
+std::string qualityLimitsText(const QualityLimits& l)
+{
+    return "nonuniformity_percent: " + fixed(l.maxNonuniformityPercent, 4) + "\n"
+        + "correctability: " + fixed(l.maxCorrectability, 4) + "\n"
+        + "operability_percent: " + fixed(l.minOperabilityPercent, 4) + "\n"
+        + "largest_cluster: " + std::to_string(l.maxLargestCluster) + "\n"
+        + "unflagged_outliers: " + std::to_string(l.maxUnflaggedOutliers) + "\n"
+        + "temporal_noise: " + fixed(l.maxTemporalNoise, 4) + "\n";
+}
+
+bool parseQualityLimits(const std::string& text, QualityLimits* l, int* badLine, std::string* why)
+{
+    QualityLimits out = *l;
+    std::istringstream in(text);
+    std::string raw;
+    int lineNo = 0;
+    auto bad = [&](const std::string& reason) {
+        if (badLine)
+            *badLine = lineNo;
+        if (why)
+            *why = reason;
+        return false;
+    };
+    while (std::getline(in, raw)) {
+        ++lineNo;
+        const std::string line = trim(raw.substr(0, raw.find('#')));
+        if (line.empty())
+            continue;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            return bad("无效 \"" + line + "\"");
+        const std::string key = trim(line.substr(0, colon));
+        const std::string value = trim(line.substr(colon + 1));
+        char* end = nullptr;
+        const double v = value.empty() ? NAN : std::strtod(value.c_str(), &end);
+        if (!std::isfinite(v) || (end && *end))
+            return bad("无效 \"" + line + "\"");
+        const bool count = key == "largest_cluster" || key == "unflagged_outliers";
+        if (count && (v < 0 || v > 1e9 || v != std::floor(v)))
+            return bad("\"" + key + "\" 应为非负整数: " + value);
+        if (key == "nonuniformity_percent")
+            out.maxNonuniformityPercent = v;
+        else if (key == "correctability")
+            out.maxCorrectability = v;
+        else if (key == "operability_percent")
+            out.minOperabilityPercent = v;
+        else if (key == "largest_cluster")
+            out.maxLargestCluster = int(v);
+        else if (key == "unflagged_outliers")
+            out.maxUnflaggedOutliers = int(v);
+        else if (key == "temporal_noise")
+            out.maxTemporalNoise = v;
+        else
+            return bad("未知的项目 \"" + key + "\"");
+    }
+    *l = out;
+    return true;
 }

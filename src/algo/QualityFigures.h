@@ -17,6 +17,7 @@ struct QualityFigures {
     int largestCluster = 0;           // largest 8-connected set of table pixels
     int unflaggedOutliers = 0;        // good pixels more than 5 sigma from the mean
     long goodPixels = 0;
+    double meanSpread = 0;            // population standard deviation of the pixel means (the 5-sigma scale)
 };
 
 struct QualityLimits {
@@ -35,7 +36,23 @@ struct QualityVerdict {
 
 // False (and `out` untouched) for fewer than 2 frames, a zero size, a null frame or
 // no good pixel at all. `frames` holds `count` pointers to width x rows words.
+// `meanImage`, when given, receives each pixel's mean over the frames (width x rows).
 bool computeQualityFigures(const uint16_t* const* frames, int count, int width, int rows, const uint8_t* badMap,
-                           QualityFigures* out);
+                           QualityFigures* out, std::vector<float>* meanImage = nullptr);
 
 QualityVerdict judgeQuality(const QualityFigures& f, const QualityLimits& limits);
+
+// The figure keys in the order they are printed, stored and reported.
+extern const char* const kQualityKeys[8];
+
+// One "key: value" line per figure, in kQualityKeys order (what `irbench-cli quality`
+// prints and a run's result file holds).
+std::string qualityFiguresText(const QualityFigures& f);
+// "pass", or "fail (key, key)".
+std::string qualityVerdictText(const QualityVerdict& v);
+// The limits as "key: value" lines with the figure keys (a limits file).
+std::string qualityLimitsText(const QualityLimits& l);
+// Reads limits in that form over `l` (keys left out keep their value); '#' starts a
+// comment. Every value must be a finite number and every key known, so that a typo
+// never loosens a limit. False with the 1-based line and why.
+bool parseQualityLimits(const std::string& text, QualityLimits* l, int* badLine, std::string* why);

@@ -29,6 +29,8 @@ QString CalibrationTree::nvffcDir() const { return m_core + QStringLiteral("/NVF
 QString CalibrationTree::tempDriftDir() const { return m_core + QStringLiteral("/TempDrift"); }
 QString CalibrationTree::stableFpaDir() const { return m_core + QStringLiteral("/StableFPA"); }
 QString CalibrationTree::occDir() const { return m_core + QStringLiteral("/Occ"); }
+QString CalibrationTree::qualityDir() const { return m_core + QStringLiteral("/Quality"); }
+QString CalibrationTree::reportDir() const { return m_core + QStringLiteral("/Report"); }
 
 QString CalibrationTree::frameFile(const QString& dir, int i)
 {

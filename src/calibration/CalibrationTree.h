@@ -25,6 +25,8 @@ public:
     QString tempDriftDir() const;   // TempDrift
     QString stableFpaDir() const;   // StableFPA
     QString occDir() const;         // Occ
+    QString qualityDir() const;     // Quality: one folder per acceptance run
+    QString reportDir() const;      // Report: the acceptance reports (PDF)
 
     // "Frame<i>.frame" in `dir`, i 1-based.
     static QString frameFile(const QString& dir, int i);

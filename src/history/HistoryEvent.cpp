@@ -10,7 +10,7 @@ namespace HistoryKind {
 QStringList all()
 {
     return {Identify, FlashWrite, ReadBack, Capture, GainTable, PixelTable, Base, Nvffc, Drift, Stabilise,
-            DetectorConfig, FileTool};
+            DetectorConfig, FileTool, Quality};
 }
 
 QString caption(const QString& kind)
@@ -22,6 +22,7 @@ QString caption(const QString& kind)
         {Base, QStringLiteral("本底")},             {Nvffc, QStringLiteral("NVFFC")},
         {Drift, QStringLiteral("温漂")},            {Stabilise, QStringLiteral("FPA稳定")},
         {DetectorConfig, QStringLiteral("探测器配置")}, {FileTool, QStringLiteral("文件工具")},
+        {Quality, QStringLiteral("质量检验")},
     };
     return names.value(kind, kind);
 }

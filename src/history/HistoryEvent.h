@@ -30,6 +30,7 @@ inline const QString Drift = QStringLiteral("drift");
 inline const QString Stabilise = QStringLiteral("stabilise");
 inline const QString DetectorConfig = QStringLiteral("detector_config");
 inline const QString FileTool = QStringLiteral("file_tool");
+inline const QString Quality = QStringLiteral("quality");
 
 // Every kind in the order the history tab lists them, and its caption there.
 QStringList all();

@@ -182,4 +182,31 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"temporal_noise", [](QualityFigures& f) { f.temporalNoise = 6.5; }}),
     [](const ::testing::TestParamInfo<LimitCase>& i) { return std::string(i.param.key); });
 
+// The limits' text form: what one writes the other reads back; a typo, a value that is
+// not a number or a fractional count is refused and leaves the limits as they were.
+TEST(QualityLimitsText, RoundTripsAndRefusesWhatWouldLoosenALimit)
+{
+    QualityLimits l;
+    l.maxNonuniformityPercent = 0.5;
+    l.maxLargestCluster = 9;
+    l.maxTemporalNoise = 4.25;
+    QualityLimits back;
+    ASSERT_TRUE(parseQualityLimits(qualityLimitsText(l), &back, nullptr, nullptr));
+    EXPECT_EQ(qualityLimitsText(back), qualityLimitsText(l));
+    ASSERT_TRUE(parseQualityLimits("# only one\n  correctability : 0.8 # tighter\n", &back, nullptr, nullptr));
+    EXPECT_EQ(back.maxCorrectability, 0.8);
+    EXPECT_EQ(back.maxLargestCluster, 9); // keys left out keep their value
+
+    for (const char* bad : {"nonuniformty_percent: 5", "correctability: 1.0abc", "temporal_noise: nan",
+                            "largest_cluster: 4.5", "unflagged_outliers: -1", "operability_percent 99"}) {
+        QualityLimits kept = back;
+        int line = 0;
+        std::string why;
+        EXPECT_FALSE(parseQualityLimits(std::string("correctability: 0.1\n") + bad, &kept, &line, &why)) << bad;
+        EXPECT_EQ(line, 2) << bad;
+        EXPECT_FALSE(why.empty());
+        EXPECT_EQ(qualityLimitsText(kept), qualityLimitsText(back)) << bad;
+    }
+}
+
 } // namespace
