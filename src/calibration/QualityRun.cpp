@@ -72,9 +72,12 @@ bool captureWithProgress(TransferContext& ctx, CFindFrame* frames, int count, co
         ctx.setStatus(QStringLiteral("采集中 %1/%2 帧").arg(have).arg(count));
     }
     worker.join();
+    // A capture the operator stopped is no failure to be told about.
+    if (held.cancel.load())
+        return false;
     for (const auto& m : held.held)
         ctx.message(m.first, m.second);
-    return ok && !ctx.cancelled();
+    return ok;
 }
 
 // The frames back from their files, the info rows already left out by the capture.
@@ -186,12 +189,16 @@ QJsonValue jsonNumber(double v)
     return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QString::number(v));
 }
 
-void fillEvent(HistoryEvent& e, const QualityRunResult& r)
+void fillEvent(HistoryEvent& e, const QualityRunResult& r, bool judged)
 {
     QJsonObject& d = e.details;
     d["frames"] = r.frames;
     d["width"] = r.width;
     d["rows"] = r.rows;
+    d["run_dir"] = r.runDir;
+    d["table_source"] = r.tableSource;
+    if (!judged) // no figures, no verdict
+        return;
     for (const char* key : kQualityKeys)
         d[QLatin1String(key)] = jsonNumber(figureValue(r.figures, key));
     for (const char* key : kQualityKeys) {
@@ -204,8 +211,6 @@ void fillEvent(HistoryEvent& e, const QualityRunResult& r)
     for (const auto& k : r.verdict.failed)
         failed.append(QString::fromStdString(k));
     d["failed"] = failed;
-    d["run_dir"] = r.runDir;
-    d["table_source"] = r.tableSource;
 }
 
 bool judgeSteps(TransferContext& ctx, CFindFrame* frames, const QualityJob& job, QualityRunResult& r, QString& step);
@@ -231,13 +236,14 @@ bool runQualityCheck(TransferContext& ctx, CFindFrame* frames, const QualityJob&
     NotingContext noting(ctx);
     QString step;
     const bool judged = judgeSteps(noting, frames, job, r, step);
+    if (!judged)
+        r.error = noting.last;
     if (!judged && step.isEmpty()) // refused before anything touched the core
         return false;
-    fillEvent(e, r);
-    if (!judged) {
+    fillEvent(e, r, judged);
+    if (!judged)
         e.fail(1, noting.last, step);
-        r.error = noting.last;
-    } else if (r.verdict.pass) {
+    else if (r.verdict.pass) {
         e.succeed();
     } else {
         // The check itself worked; the core did not pass it.

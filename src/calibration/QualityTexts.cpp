@@ -15,7 +15,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -132,9 +134,14 @@ namespace {
 // the camera password): the same here for a file this side makes or rewrites.
 QMutex g_qualityLock;
 
+// Made owner-only before the first write (a rewrite keeps the mode) and kept so after.
 void ownerOnly(const QString& path)
 {
-    ::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0)
+        ::close(fd);
+    ::chmod(native.constData(), S_IRUSR | S_IWUSR);
 }
 
 // A stored number, or nothing when it is missing, not a number or outside [lo, hi].
@@ -198,6 +205,7 @@ bool writeQualityLimits(const QualityLimits& limits, int frames)
     const QString path = SettingsStore::settingsPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
+    ownerOnly(path);
     QSettings s(path, QSettings::IniFormat);
     s.setValue("QualityNonuniformity", text(limits.maxNonuniformityPercent));
     s.setValue("QualityCorrectability", text(limits.maxCorrectability));
