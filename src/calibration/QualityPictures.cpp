@@ -124,7 +124,8 @@ QualityHistogramBins qualityHistogramBins(const float* mean, const uint8_t* badM
     for (size_t i = 0; i < n; ++i) {
         if (isTable(badMap, i) || !std::isfinite(mean[i]))
             continue;
-        const int k = std::clamp(int((double(mean[i]) - lo) * scale), 0, binCount - 1);
+        // Clamped before the conversion: the largest value lands exactly on binCount.
+        const int k = int(std::clamp((double(mean[i]) - lo) * scale, 0.0, double(binCount - 1)));
         ++bins.counts[size_t(k)];
         ++bins.total;
     }
