@@ -63,14 +63,21 @@ bool prepQuality(Context& c, Action* act)
     }
     const int W = int(w), rows = int(h) - 2;
     const QString dir = QString::fromStdString(a[0]);
-    const qint64 bytes = qint64(w) * qint64(h) * 2;
+    // A frame file holds the whole frame (the stream's, info rows last) or only its
+    // image rows (what a capture writes); every file of a run has the same form.
+    const qint64 full = qint64(w) * qint64(h) * 2, image = qint64(w) * qint64(rows) * 2;
+    qint64 bytes = 0;
     for (unsigned long long i = 1; i <= n; ++i) {
         const QString path = QDir(dir).filePath(QString("Frame%1.frame").arg(i));
         qint64 size = 0;
         if (!inputFile(c, path, "帧文件", &size))
             return false;
+        if (i == 1 && (size == full || size == image))
+            bytes = size;
         if (size != bytes) {
-            c.err << "帧文件 " << path.toStdString() << " 长度 " << size << " 字节, 应为 " << bytes << " 字节\n";
+            c.err << "帧文件 " << path.toStdString() << " 长度 " << size << " 字节, 应为 "
+                  << (bytes ? bytes : full) << " 字节" << (bytes ? "" : " (或不含信息行的 " + std::to_string(image) + " 字节)")
+                  << "\n";
             return false;
         }
     }
@@ -97,7 +104,7 @@ bool prepQuality(Context& c, Action* act)
                 return int(ExitUsage);
             }
             const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
-            frames[i].resize(size_t(W) * size_t(rows)); // the two info rows stay out
+            frames[i].resize(size_t(W) * size_t(rows)); // info rows, if any, stay out
             for (size_t k = 0; k < frames[i].size(); ++k)
                 frames[i][k] = uint16_t(b[2 * k] | (b[2 * k + 1] << 8));
             ptr.push_back(frames[i].data());

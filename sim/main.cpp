@@ -22,9 +22,9 @@ const char* kUsage =
     "usage: irbench-sim [--host H] [--port N] [--user U] [--password P] [--serial]\n"
     "                   [--no-network] [--preset NAME] [--fault RULE]... [--long-delay MS]\n"
     "                   [--completion-delay MS] [--time-scale X] [--fps N] [--no-crc]\n"
-    "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--flat] [--fpa C]\n"
-    "                   [--fpa-ramp C] [--baud N] [--block-ms MS] [--seed S] [--list-presets]\n"
-    "                   [--help]\n";
+    "                   [--stream-fault KIND[=N]]... [--scene-temp C] [--flat] [--noisy-pixels N]\n"
+    "                   [--fpa C] [--fpa-ramp C] [--baud N] [--block-ms MS] [--seed S]\n"
+    "                   [--list-presets] [--help]\n";
 
 const char* kHelp =
     "\n"
@@ -66,6 +66,7 @@ const char* kHelp =
     "                        after the packet) or truncate (last quarter missing); repeatable\n"
     "  --scene-temp C        blackbody temperature in the picture (default 45)\n"
     "  --flat                the blackbody fills the whole view (two-point correction)\n"
+    "  --noisy-pixels N      working pixels with a large temporal noise, 0..64 (default 4)\n"
     "  --fpa C               focal-plane temperature at start (default 30)\n"
     "  --fpa-ramp C          FPA drift in degrees per minute (default 0: held)\n"
     "\n"
@@ -269,6 +270,10 @@ int main(int argc, char** argv)
             options.stream.frameRate = double(n);
         } else if (arg == "--flat" && flagOnly()) {
             options.stream.scene.flatField = true;
+        } else if (arg == "--noisy-pixels") {
+            if (!needValue(&v) || !parseInt(v, 0, 64, &n))
+                return usageError("--noisy-pixels needs a number 0..64");
+            options.stream.scene.noisyPixels = int(n);
         } else if (arg == "--no-crc" && flagOnly()) {
             options.stream.withCrc = false;
         } else if (arg == "--stream-fault") {

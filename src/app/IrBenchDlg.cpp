@@ -16,6 +16,7 @@
 #include "DeviceRunner.h"
 #include "FileToolActions.h"
 #include "HistoryActions.h"
+#include "QualityLimitsDlg.h"
 #include "NetConnectDialog.h"
 #include "NetLoginError.h"
 #include "SettingsStore.h"
@@ -191,6 +192,7 @@ bool IrBenchDlg::SetupUI()
     stripLayout->addSpacing(16);
     stripLayout->addWidget(pacing);
     addHistoryActions(m_pMenuSetting, stripLayout);
+    addQualityLimitsAction(m_pMenuSetting, this);
     stripLayout->addStretch(1);
     stripLayout->addWidget(m_pLabRunStatus);
     stripLayout->addWidget(m_pPrgRun);

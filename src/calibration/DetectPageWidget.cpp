@@ -14,6 +14,7 @@
 #include "CustomMessageBox.h"
 #include "DeviceRunner.h"
 #include "NoShutterGroup.h"
+#include "QualityGroup.h"
 #include "PathText.h"
 #include "ProgramStyle.h"
 #include "QProcessingDlg.h"
@@ -182,6 +183,9 @@ void DetectPageWidget::buildUi()
     drift->addWidget(m_pTempDrift, 3);
     drift->addWidget(m_pStableFpa, 2);
     layout->addLayout(drift, 1);
+    // The last step: the corrected picture judged against the limits.
+    m_pQuality = new QualityGroup(this);
+    layout->addWidget(m_pQuality);
     scroll->setWidget(content);
     // Only the height scrolls: the page stays as wide as its boxes need.
     scroll->setMinimumWidth(content->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width());

@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QProcessingDlg;
 class QProgressBar;
+class QualityGroup;
 class QPushButton;
 class QTimer;
 class StableFpaWidget;
@@ -80,6 +81,8 @@ public:
     // The boxes "温漂补偿" and "无快门操作".
     TempDriftWidget* tempDriftBox() const { return m_pTempDrift; }
     StableFpaWidget* stableFpaBox() const { return m_pStableFpa; }
+    // The box "质量检验".
+    QualityGroup* qualityBox() const { return m_pQuality; }
 
     // Sends this core's "Pixel/FinalPixel.bin" into the core's bad-pixel area on the
     // device runner. `pPage` is disabled meanwhile and `pBar` follows (this page and
@@ -160,4 +163,5 @@ private:
     QTimer* m_pCaptureProgress = nullptr;
     TempDriftWidget* m_pTempDrift = nullptr;
     StableFpaWidget* m_pStableFpa = nullptr;
+    QualityGroup* m_pQuality = nullptr;
 };

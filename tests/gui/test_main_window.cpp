@@ -168,7 +168,7 @@ TEST_F(MainWindowTest, StartsDisconnectedWithOnlyTheStatusRow)
             if (!b->isSeparator())
                 actions << b->text();
     EXPECT_EQ(actions, QStringList({"连接网络", "连接串口", "断开连接", "退出", "开启取流", "配置机芯规格书",
-                                    "快速应答模式", "数据库…", "文件比特倒置转换", "文件校验", "关于"}));
+                                    "快速应答模式", "数据库…", "检验标准…", "文件比特倒置转换", "文件校验", "关于"}));
     EXPECT_TRUE(win->ActGetStream()->isCheckable());
     EXPECT_TRUE(win->ActGetStream()->isChecked());
     EXPECT_FALSE(win->ActSensorExcel()->isEnabled());

@@ -87,6 +87,21 @@ TEST_F(CliQuality, HotPixelInTheTablePassesAndMissedFails)
     EXPECT_TRUE(r.out.endsWith("verdict: fail (operability_percent)\n")) << text(r);
 }
 
+// A capture's run folder holds only the image rows: judged the same as whole frames,
+// but one run never mixes the two forms.
+TEST_F(CliQuality, CaptureFilesWithoutInfoRowsGiveTheSameFigures)
+{
+    const CliResult whole = quality({"--table", dir.filePath("table.bin"), "--limits", dir.filePath("small")});
+    ASSERT_EQ(whole.exitCode, 0) << text(whole);
+    for (int k = 1; k <= 4; ++k)
+        ASSERT_TRUE(writeBytes(dir.filePath(QString("run/Frame%1.frame").arg(k)), frame(k).left(W * (H - 2) * 2)));
+    const CliResult image = quality({"--table", dir.filePath("table.bin"), "--limits", dir.filePath("small")});
+    EXPECT_EQ(image.exitCode, 0) << text(image);
+    EXPECT_EQ(image.out, whole.out);
+    ASSERT_TRUE(writeBytes(dir.filePath("run/Frame3.frame"), frame(3)));
+    EXPECT_EQ(quality({}).exitCode, 2);
+}
+
 TEST_F(CliQuality, LimitsFileDecidesAndTyposAreRefused)
 {
     ASSERT_TRUE(writeBytes(dir.filePath("strict"), "operability_percent: 95\ntemporal_noise: 0.5\n"));
