@@ -55,9 +55,8 @@ QList<QPair<QString, QString>> identityRows()
                                                     "FPGA版本日期", "工艺版本日期", "硬件版本日期"};
     const CameraInfoDataManager* mgr = CameraInfoDataManager::instance();
     QList<QPair<QString, QString>> rows;
-    rows << qMakePair(QStringLiteral("Sensor ID"), mgr->sensorId())
-         << qMakePair(QStringLiteral("序列号"), mgr->serialNumber())
-         << qMakePair(QStringLiteral("机芯信息"), mgr->moduleInfo());
+    // Sensor ID and serial number head the report already.
+    rows << qMakePair(QStringLiteral("机芯信息"), mgr->moduleInfo());
     const QSize size = mgr->frameSize();
     if (size.isValid() && !size.isEmpty())
         rows << qMakePair(QStringLiteral("分辨率"), QStringLiteral("%1 x %2").arg(size.width()).arg(size.height() - 2));
@@ -109,14 +108,17 @@ void QualityGroup::buildUi()
     m_pTblQuality->setSelectionMode(QAbstractItemView::NoSelection);
     m_pTblQuality->setFocusPolicy(Qt::NoFocus);
     m_pTblQuality->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    m_pTblQuality->verticalHeader()->setDefaultSectionSize(22);
+    m_pTblQuality->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_pTblQuality->verticalHeader()->setDefaultSectionSize(23);
+    m_pTblQuality->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (int i = 0; i < 8; ++i) {
         m_pTblQuality->setItem(i, 0, new QTableWidgetItem(qualityCaption(kQualityKeys[i])));
         for (int c = 1; c < 4; ++c)
             m_pTblQuality->setItem(i, c, new QTableWidgetItem);
     }
     // All eight rows without a scroll bar of their own: the page scrolls.
-    m_pTblQuality->setFixedHeight(m_pTblQuality->horizontalHeader()->sizeHint().height() + 8 * 22 + 4);
+    // (the style sheet's header is taller than its size hint says before polish)
+    m_pTblQuality->setFixedHeight(qMax(32, m_pTblQuality->horizontalHeader()->sizeHint().height()) + 8 * 23 + 6);
     m_pTblQuality->setMinimumWidth(340);
 
     m_pLabQualityVerdict = new QLabel(QStringLiteral("未检验"), this);
