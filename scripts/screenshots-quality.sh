@@ -12,13 +12,6 @@ out=${1:-docs}
 port=${IRBENCH_SHOT_PORT:-8034}
 display=${IRBENCH_SHOT_DISPLAY:-:93}
 
-ok() {
-  local id X Y WIDTH HEIGHT
-  id=$(xdotool search --onlyvisible --name '^(提示|警告|错误)$' | tail -1)
-  [ -n "$id" ] || return 0
-  eval "$(xdotool getwindowgeometry --shell "$id")"
-  click $((X + WIDTH - 62)) $((Y + HEIGHT - 25)) "${1:-0.5}"
-}
 to_bottom() { for _ in $(seq 1 30); do xdotool mousemove 700 500 click 5; done; sleep 1; }
 
 session() { # NOISY SHOT
@@ -27,15 +20,7 @@ session() { # NOISY SHOT
   start_screen 1280x800
   start_camera --flat --scene-temp 20 --preset res160 --noisy-pixels "$1"
   start_app
-  ok 1                                  # "module_info" folder created
-  click 276 146; click 305 179 1        # 相机 > 连接网络
-  click 690 280; xdotool key ctrl+a type 127.0.0.1
-  click 690 312; xdotool key ctrl+a type "$port"
-  click 690 344; xdotool key ctrl+a type admin
-  click 690 376; xdotool key ctrl+a type admin
-  click 635 478 4                       # 确定: identification, stream
-  click 290 410 1                       # 检测
-  click 808 321; click 534 286; xdotool key ctrl+a type 16
+  connect_to_calibration
   click 457 439 3; ok                   # 采集低温点 at 20
   echo "scene-temp 60" >&3; sleep 1
   click 630 439 3; ok                   # 采集高温点 at 60

@@ -36,3 +36,26 @@ start_app() {
 }
 
 click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.5}"; }
+
+# The message box's button, wherever the box is (its size follows its text).
+ok() {
+  local id X Y WIDTH HEIGHT
+  id=$(xdotool search --onlyvisible --name '^(提示|警告|错误)$' | tail -1)
+  [ -n "$id" ] || return 0
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  click $((X + WIDTH - 62)) $((Y + HEIGHT - 25)) "${1:-0.5}"
+}
+
+# On a 1280 x 800 screen: past the first start's message, "相机 > 连接网络" to the
+# camera on $port, then the calibration page "检测" with 16 frames a capture.
+connect_to_calibration() {
+  ok 1                                  # "module_info" folder created
+  click 276 146; click 305 179 1        # 相机 > 连接网络
+  click 690 280; xdotool key ctrl+a type 127.0.0.1
+  click 690 312; xdotool key ctrl+a type "$port"
+  click 690 344; xdotool key ctrl+a type admin
+  click 690 376; xdotool key ctrl+a type admin
+  click 635 478 4                       # 确定: identification, stream
+  click 290 410 1                       # 检测
+  click 808 321; click 534 286; xdotool key ctrl+a type 16
+}

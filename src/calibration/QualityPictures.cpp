@@ -167,6 +167,9 @@ QImage qualityHistogram(const float* mean, const uint8_t* badMap, int width, int
     chart->setTitleFont(small);
 
     auto* area = new QAreaSeries(upper, lower);
+    // The area does not own its boundary lines; the chart, through the area, must.
+    upper->setParent(area);
+    lower->setParent(area);
     area->setColor(QColor(70, 110, 170));
     area->setBorderColor(QColor(30, 60, 110));
     chart->addSeries(area);
