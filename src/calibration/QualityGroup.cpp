@@ -49,6 +49,20 @@ struct QualityOutcome {
     QString writesError;
 };
 
+// 项目, 测量值, 标准, 结果 of each figure, for the box and the report alike.
+QList<QStringList> figureRows(const QualityRunResult& r)
+{
+    QList<QStringList> rows;
+    for (const char* key : kQualityKeys) {
+        const QString limit = qualityLimitText(r.limits, key);
+        const QString result = limit.isEmpty()
+            ? QString()
+            : (qualityFailed(r.verdict, key) ? QStringLiteral("未通过") : QStringLiteral("通过"));
+        rows << QStringList{qualityCaption(key), qualityValueText(r.figures, key), limit, result};
+    }
+    return rows;
+}
+
 QList<QPair<QString, QString>> identityRows()
 {
     static const char* const kVersionCaptions[6] = {"软件版本", "软件版本日期", "FPGA版本",
@@ -235,8 +249,7 @@ void QualityGroup::OnBtnQuality()
         return;
     }
     QualityJob job;
-    int storedFrames = 0;
-    readQualityLimits(&job.limits, &storedFrames);
+    readQualityLimits(&job.limits, nullptr);
     job.sensorId = m_pPage->sensorId();
     job.serial = CameraInfoDataManager::instance()->serialNumber();
     job.frames = n;
@@ -276,15 +289,12 @@ void QualityGroup::showResult(const QualityRunResult& r)
         showNoVerdict(QStringLiteral("未完成"), r.error, "#606060");
         return;
     }
-    for (int i = 0; i < 8; ++i) {
-        const char* key = kQualityKeys[i];
-        const QString limit = qualityLimitText(r.limits, key);
-        const bool failed = qualityFailed(r.verdict, key);
-        m_pTblQuality->item(i, 1)->setText(qualityValueText(r.figures, key));
-        m_pTblQuality->item(i, 2)->setText(limit);
-        QTableWidgetItem* result = m_pTblQuality->item(i, 3);
-        result->setText(limit.isEmpty() ? QString() : (failed ? QStringLiteral("未通过") : QStringLiteral("通过")));
-        result->setForeground(failed ? QColor(0xd0, 0x10, 0x10) : QColor(0x10, 0x80, 0x20));
+    const QList<QStringList> rows = figureRows(r);
+    for (int i = 0; i < rows.size(); ++i) {
+        for (int c = 1; c < 4; ++c)
+            m_pTblQuality->item(i, c)->setText(rows[i][c]);
+        const bool failed = rows[i][3] == QStringLiteral("未通过");
+        m_pTblQuality->item(i, 3)->setForeground(failed ? QColor(0xd0, 0x10, 0x10) : QColor(0x10, 0x80, 0x20));
     }
     if (r.outcome == QualityRunResult::Outcome::RecordLost) {
         // Figures without a record: shown for diagnosis, never as a verdict.
@@ -332,14 +342,7 @@ void QualityGroup::writeReport(const QualityRunResult& r, const QList<QPair<QStr
     d.tableSource = r.tableSource;
     d.writes = writes;
     d.writesError = writesError;
-    for (int i = 0; i < 8; ++i) {
-        const char* key = kQualityKeys[i];
-        const QString limit = qualityLimitText(r.limits, key);
-        const bool failed = qualityFailed(r.verdict, key);
-        d.figureRows << QStringList{qualityCaption(key), qualityValueText(r.figures, key), limit,
-                                    limit.isEmpty() ? QString()
-                                                    : (failed ? QStringLiteral("未通过") : QStringLiteral("通过"))};
-    }
+    d.figureRows = figureRows(r);
     d.verdict = qualityVerdictCaption(r.verdict);
     d.pass = r.verdict.pass;
     d.deviationMap = m_imgMap;
